@@ -1,0 +1,37 @@
+# Entry points. Each one first runs scripts/setup.sh, which installs missing
+# Debian packages (as root) and is quick when everything is present.
+#   make test      configure, build and run every test (build/)
+#   make sanitize  the same suite under AddressSanitizer + UBSan (build-sanitize/)
+#   make demo      build, then run the main job on a sample file
+#   make clean     remove the build folders
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_FLAGS ?=
+SETUP := scripts/setup.sh
+
+.PHONY: all setup build test sanitize demo clean
+
+all: build
+
+setup:
+	@$(SETUP)
+
+build: setup
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && ctest --output-on-failure -j $(JOBS)
+
+sanitize: setup
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVK_WERROR=ON -DVK_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+demo: build
+
+clean:
+	rm -rf build build-sanitize

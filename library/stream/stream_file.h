@@ -1,0 +1,59 @@
+// The two ends of a chain: stream_file_reader_t reads a file or standard input
+// in blocks of at most 4096 bytes and drives the chain; stream_file_writer_t
+// writes what reaches the end of a chain to a file or standard output.
+#ifndef LIBRARY_STREAM_STREAM_FILE_H_
+#define LIBRARY_STREAM_STREAM_FILE_H_
+
+#include <cstdio>
+
+#include <boost/filesystem/path.hpp>
+
+#include "stream/stream.h"
+
+namespace velkor { namespace library {
+
+// Source of a chain; not itself a stage. Closes only a file it opened.
+class stream_file_reader_t {
+ public:
+  // An empty path reads standard input. Throws stream_errno_exception_t
+  // "Failed to open file <path>: ..." when the file cannot be opened.
+  stream_file_reader_t(const boost::filesystem::path& path, stream_t* next);
+  // Reads an open stream it does not own; a null one throws.
+  stream_file_reader_t(FILE* file, stream_t* next);
+  ~stream_file_reader_t();
+
+  // Pushes the whole input through the chain: blocks of 1 to 4096 bytes, then
+  // exactly one flush after a clean end of input. A stage's nonzero status is
+  // returned at once; a read error returns stream_status_error. Neither flushes.
+  stream_status_t dispatch();
+
+ private:
+  stream_file_reader_t(const stream_file_reader_t&) = delete;
+  stream_file_reader_t& operator=(const stream_file_reader_t&) = delete;
+
+  bool owns_file_;
+  FILE* file_;
+  stream_t* next_;
+};
+
+// Sink of a chain. Closes only a file it opened.
+class stream_file_writer_t : public stream_t {
+ public:
+  // An empty path writes standard output; otherwise creates or truncates.
+  explicit stream_file_writer_t(const boost::filesystem::path& path);
+  explicit stream_file_writer_t(FILE* file);
+  ~stream_file_writer_t() override;
+
+  stream_status_t process_data(const char* data, size_t length) override;
+  stream_status_t flush() override;
+
+ private:
+  stream_file_writer_t(const stream_file_writer_t&) = delete;
+  stream_file_writer_t& operator=(const stream_file_writer_t&) = delete;
+
+  bool owns_file_;
+  FILE* file_;
+};
+
+}}  // namespace velkor::library
+#endif

@@ -1,0 +1,269 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+#include <boost/filesystem.hpp>
+
+namespace velkor { namespace testkit {
+
+using library::stream_status_t;
+
+std::string hex(const std::string& text) {
+  std::string out;
+  int pending = -1;
+  for (char c : text) {
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else if (c == ' ' || c == '\n' || c == '|' || c == '\t') continue;
+    else throw std::invalid_argument(std::string("hex: bad character ") + c);
+    if (pending < 0) {
+      pending = v;
+    } else {
+      out += static_cast<char>(pending * 16 + v);
+      pending = -1;
+    }
+  }
+  if (pending >= 0) throw std::invalid_argument("hex: odd number of digits");
+  return out;
+}
+
+std::string to_hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    if (i) out += ' ';
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+stream_status_t recording_stage_t::process_data(const char* data, size_t length) {
+  int index = static_cast<int>(blocks.size());
+  blocks.push_back(std::string(data, length));
+  if (fail_at_block >= 0 && index >= fail_at_block) return status_for_block;
+  return library::stream_status_ok;
+}
+
+stream_status_t recording_stage_t::flush() {
+  ++flushes;
+  return flush_status;
+}
+
+std::string recording_stage_t::joined() const {
+  std::string all;
+  for (const std::string& b : blocks) all += b;
+  return all;
+}
+
+stream_status_t feed(library::stream_t* stage, const std::string& bytes, size_t block,
+                     bool flush) {
+  for (size_t pos = 0; pos < bytes.size(); pos += block) {
+    size_t n = std::min(block, bytes.size() - pos);
+    stream_status_t s = stage->process_data(bytes.data() + pos, n);
+    if (s != library::stream_status_ok) return s;
+  }
+  return flush ? stage->flush() : library::stream_status_ok;
+}
+
+stream_status_t feed_random(library::stream_t* stage, const std::string& bytes, unsigned seed,
+                            size_t max_block, bool flush) {
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<size_t> size(1, max_block);
+  for (size_t pos = 0; pos < bytes.size();) {
+    size_t n = std::min(size(gen), bytes.size() - pos);
+    stream_status_t s = stage->process_data(bytes.data() + pos, n);
+    if (s != library::stream_status_ok) return s;
+    pos += n;
+  }
+  return flush ? stage->flush() : library::stream_status_ok;
+}
+
+temp_dir_t::temp_dir_t() {
+  std::string pattern =
+      (boost::filesystem::temp_directory_path() / "vk-test-XXXXXX").string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == NULL) throw std::runtime_error("mkdtemp failed");
+  path_ = name.data();
+}
+
+temp_dir_t::~temp_dir_t() {
+  boost::system::error_code ec;
+  boost::filesystem::remove_all(path_, ec);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+std::string bin_path(const std::string& name) { return std::string(VK_BIN_DIR) + "/" + name; }
+
+std::string data_path(const std::string& name) {
+  return std::string(VK_TEST_DATA_DIR) + "/" + name;
+}
+
+namespace {
+
+double now_seconds() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+}  // namespace
+
+run_result_t run_program(const std::vector<std::string>& argv, const run_options_t& options) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      pipe2(err_pipe, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(NULL);
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(in_pipe[0], 0);
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    for (const auto& kv : options.env) {
+      if (kv.second == "\x01unset") unsetenv(kv.first.c_str());
+      else setenv(kv.first.c_str(), kv.second.c_str(), 1);
+    }
+    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) {
+      _exit(126);
+    }
+    signal(SIGPIPE, SIG_DFL);
+    execv(args[0], args.data());
+    const char msg[] = "run_program: exec failed\n";
+    ssize_t ignored = write(2, msg, sizeof(msg) - 1);
+    (void)ignored;
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  set_nonblocking(in_pipe[1]);
+  set_nonblocking(out_pipe[0]);
+  set_nonblocking(err_pipe[0]);
+
+  // Writing to a child that has gone must not kill the test.
+  struct sigaction ignore_pipe, old_pipe;
+  memset(&ignore_pipe, 0, sizeof(ignore_pipe));
+  ignore_pipe.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore_pipe, &old_pipe);
+
+  run_result_t result;
+  size_t written = 0;
+  int in_fd = in_pipe[1];
+  if (options.stdin_data.empty()) {
+    close(in_fd);
+    in_fd = -1;
+  }
+  int out_fd = out_pipe[0], err_fd = err_pipe[0];
+  const double deadline = now_seconds() + options.timeout_seconds;
+  char buf[65536];
+  while (out_fd >= 0 || err_fd >= 0) {
+    double left = deadline - now_seconds();
+    if (left <= 0) {
+      result.timed_out = true;
+      break;
+    }
+    struct pollfd fds[3];
+    int n = 0;
+    if (in_fd >= 0) fds[n++] = {in_fd, POLLOUT, 0};
+    if (out_fd >= 0) fds[n++] = {out_fd, POLLIN, 0};
+    if (err_fd >= 0) fds[n++] = {err_fd, POLLIN, 0};
+    int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left * 1000) + 1);
+    if (ready < 0 && errno != EINTR) break;
+    for (int i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in_fd) {
+        ssize_t w = write(in_fd, options.stdin_data.data() + written,
+                          options.stdin_data.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        if (w < 0 && errno != EAGAIN) written = options.stdin_data.size();
+        if (written == options.stdin_data.size()) {
+          close(in_fd);
+          in_fd = -1;
+        }
+      } else {
+        int& fd = fds[i].fd == out_fd ? out_fd : err_fd;
+        std::string& sink = fds[i].fd == out_fd ? result.out : result.err;
+        ssize_t r = read(fd, buf, sizeof(buf));
+        if (r > 0) {
+          sink.append(buf, static_cast<size_t>(r));
+        } else if (r == 0 || errno != EAGAIN) {
+          close(fd);
+          fd = -1;
+        }
+      }
+    }
+  }
+  if (in_fd >= 0) close(in_fd);
+  if (out_fd >= 0) close(out_fd);
+  if (err_fd >= 0) close(err_fd);
+
+  int status = 0;
+  if (result.timed_out) {
+    kill(-pid, SIGKILL);
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+  } else {
+    // The output is closed; give the program the rest of its time to exit.
+    for (;;) {
+      pid_t r = waitpid(pid, &status, WNOHANG);
+      if (r == pid) break;
+      if (now_seconds() > deadline) {
+        result.timed_out = true;
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      usleep(2000);
+    }
+  }
+  sigaction(SIGPIPE, &old_pipe, NULL);
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.signal = WTERMSIG(status);
+  }
+  return result;
+}
+
+}}  // namespace velkor::testkit
