@@ -1,0 +1,118 @@
+#include "events/qnt_events.h"
+
+namespace velkor { namespace library {
+
+// Every comparison first asks `other` for its kind; only an event of the same
+// kind is converted to the left operand's class and compared field by field.
+// The text forms of the events live in qnt_render.cc.
+
+namespace {
+
+template <typename Event>
+const Event* same_kind(const Event& self, const qnt_event_t& other) {
+  if (other.get_kind() != self.get_kind()) return nullptr;
+  return static_cast<const Event*>(&other);
+}
+
+template <typename Event>
+bool access_fields_equal(const Event& a, const Event& b) {
+  return a.pc == b.pc && a.addr == b.addr && a.thread_id == b.thread_id && a.size == b.size;
+}
+
+}  // namespace
+
+bool qnt_event_read_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_read_t* o = same_kind(*this, other);
+  return o && access_fields_equal(*this, *o);
+}
+
+bool qnt_event_write_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_write_t* o = same_kind(*this, other);
+  return o && access_fields_equal(*this, *o);
+}
+
+bool qnt_event_prefetch_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_prefetch_t* o = same_kind(*this, other);
+  return o && access_fields_equal(*this, *o);
+}
+
+bool qnt_event_sample_begin_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_sample_begin_t* o = same_kind(*this, other);
+  return o && time == o->time && thread_id == o->thread_id && sample_id == o->sample_id &&
+         pc == o->pc && next_pc == o->next_pc && addr == o->addr &&
+         access_type == o->access_type && access_size == o->access_size &&
+         line_size == o->line_size;
+}
+
+bool qnt_event_sample_end_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_sample_end_t* o = same_kind(*this, other);
+  return o && time == o->time && thread_id == o->thread_id && sample_id == o->sample_id &&
+         pc == o->pc && addr == o->addr && access_type == o->access_type &&
+         access_size == o->access_size && rdist == o->rdist;
+}
+
+bool qnt_event_sample_period_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_sample_period_t* o = same_kind(*this, other);
+  return o && sample_period == o->sample_period;
+}
+
+bool qnt_event_acquisition_begin_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_acquisition_begin_t* o = same_kind(*this, other);
+  return o && time == o->time && architecture == o->architecture && argv == o->argv &&
+         user == o->user && line_sizes == o->line_sizes;
+}
+
+bool qnt_event_acquisition_end_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_acquisition_end_t* o = same_kind(*this, other);
+  return o && time == o->time;
+}
+
+bool qnt_event_mmap_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_mmap_t* o = same_kind(*this, other);
+  return o && address == o->address && size == o->size && attr == o->attr &&
+         device == o->device && inode == o->inode && filename == o->filename &&
+         offset == o->offset && time == o->time;
+}
+
+bool qnt_event_munmap_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_munmap_t* o = same_kind(*this, other);
+  return o && address == o->address && size == o->size && time == o->time;
+}
+
+bool qnt_event_stack_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_stack_t* o = same_kind(*this, other);
+  return o && id == o->id && return_addresses == o->return_addresses;
+}
+
+bool qnt_event_sample_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_sample_t* o = same_kind(*this, other);
+  return o && begin == o->begin && ends == o->ends && next_pc == o->next_pc &&
+         stack == o->stack && line_size == o->line_size && flags == o->flags;
+}
+
+bool qnt_event_time_mapping_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_time_mapping_t* o = same_kind(*this, other);
+  return o && times == o->times;
+}
+
+bool qnt_event_local_time_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_local_time_t* o = same_kind(*this, other);
+  return o && tid == o->tid && global_time == o->global_time && local_time == o->local_time;
+}
+
+bool qnt_event_burst_begin_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_burst_begin_t* o = same_kind(*this, other);
+  return o && real_time == o->real_time && time == o->time;  // opaque values ignored
+}
+
+bool qnt_event_burst_end_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_burst_end_t* o = same_kind(*this, other);
+  return o && real_time == o->real_time && time == o->time;
+}
+
+bool qnt_event_contexts_t::operator==(const qnt_event_t& other) const {
+  const qnt_event_contexts_t* o = same_kind(*this, other);
+  return o && contexts == o->contexts;
+}
+
+}}  // namespace velkor::library
