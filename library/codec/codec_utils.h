@@ -1,0 +1,103 @@
+// The byte buffer in which the binary event codec assembles and parses
+// records, the codec's exception, and every primitive field encoding of the
+// binary event stream (all multi-byte integers big-endian). Used by the
+// decoder and the encoder.
+#ifndef LIBRARY_CODEC_CODEC_UTILS_H_
+#define LIBRARY_CODEC_CODEC_UTILS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "events/qnt_types.h"
+
+namespace velkor { namespace library {
+
+// Malformed or unsupported input; is_error is false only when a flow declined
+// to start with flow_status_done.
+class codec_exception_t : public std::runtime_error {
+ public:
+  codec_exception_t(const std::string& message, bool is_error);
+  bool is_error;
+};
+
+// A growable byte buffer read from the front. Its capacity is always 1024
+// times a power of two and never shrinks; unread bytes are moved to the front
+// before it grows. assert_read() checks that each parsed unit (a record header,
+// a payload) was consumed exactly, and survives that compaction.
+class codec_buffer_t {
+ public:
+  codec_buffer_t();
+  ~codec_buffer_t();
+
+  // Appends n bytes.
+  void write(const char* src, size_t n);
+  // The next n unread bytes, valid until the next write; advances past them.
+  // Throws "Read beyond end of buffer." and consumes nothing when fewer remain.
+  const char* read(size_t n);
+  // Opens the next unit of n bytes; throws "Unexpected number of bytes read."
+  // when the previous unit was not consumed exactly.
+  void assert_read(size_t n);
+  // Number of unread bytes.
+  size_t size() const { return static_cast<size_t>(write_pos_ - read_pos_); }
+  // Unread bytes consumed since the current unit was opened.
+  uint64_t unit_consumed(uint64_t unit_length) const {
+    return read_pos_ + unit_length - unit_end_;
+  }
+
+  uint64_t capacity() const { return capacity_; }
+
+ private:
+  codec_buffer_t(const codec_buffer_t&) = delete;
+  codec_buffer_t& operator=(const codec_buffer_t&) = delete;
+
+  char* data_;
+  uint64_t capacity_;
+  uint64_t write_pos_;
+  uint64_t read_pos_;
+  uint64_t unit_end_;
+};
+
+// ---- Integers ----------------------------------------------------------------
+
+void binary_encode_uint8(codec_buffer_t* buffer, uint8_t value);
+void binary_encode_uint16(codec_buffer_t* buffer, uint16_t value);
+void binary_encode_uint32(codec_buffer_t* buffer, uint32_t value);
+void binary_encode_uint64(codec_buffer_t* buffer, uint64_t value);
+
+uint8_t binary_decode_uint8(codec_buffer_t* buffer);
+uint16_t binary_decode_uint16(codec_buffer_t* buffer);
+uint32_t binary_decode_uint32(codec_buffer_t* buffer);
+uint64_t binary_decode_uint64(codec_buffer_t* buffer);
+
+// ---- Compound fields ---------------------------------------------------------
+
+// 12 bytes: four reserved bytes (written as zero, ignored when read), then the
+// address as a 64-bit value.
+void binary_encode_address_v0(codec_buffer_t* buffer, qnt_address_t address);
+qnt_address_t binary_decode_address_v0(codec_buffer_t* buffer);
+
+// A 16-bit length L and L bytes. Texts are written with their terminating NUL
+// (callers pass the text and its length plus one); reading yields the first
+// L - 1 bytes, and an empty text for L = 0.
+void binary_encode_data16(codec_buffer_t* buffer, const char* data, size_t data_length);
+void binary_decode_data16(codec_buffer_t* buffer, std::string& text);
+std::string binary_decode_data16(codec_buffer_t* buffer);
+
+// One byte: floor(log2 size) for a size above 0, 255 for 0. Reading 255 gives
+// 0, any other byte b gives 2 to the power (b modulo 64).
+void binary_encode_line_size(codec_buffer_t* buffer, qnt_line_size_t size);
+qnt_line_size_t binary_decode_line_size(codec_buffer_t* buffer);
+uint8_t line_size_to_log(qnt_line_size_t size);
+
+// The 35-byte access record: pc, addr, time (64-bit), stack, thread (32-bit),
+// size (16-bit), access_type (8-bit).
+void binary_encode_access(codec_buffer_t* buffer, const qnt_sample_access_t& access);
+void binary_decode_access(codec_buffer_t* buffer, qnt_sample_access_t& access);
+
+// Number of one bits in x.
+uint32_t ones32(uint32_t x);
+
+}}  // namespace velkor::library
+#endif
