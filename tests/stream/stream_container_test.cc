@@ -1,9 +1,6 @@
 #include "stream/stream_container.h"
 
-#include <zlib.h>
-
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,6 +8,7 @@
 #include <boost/make_shared.hpp>
 
 #include "support/test_support.h"
+#include "support/zlib_reference.h"
 
 using namespace velkor::library;
 using velkor::testkit::feed;
@@ -18,6 +16,8 @@ using velkor::testkit::feed_random;
 using velkor::testkit::hex;
 using velkor::testkit::recording_stage_t;
 using velkor::testkit::to_hex;
+using velkor::testkit::zlib_deflate;
+using velkor::testkit::zlib_inflate;
 
 namespace {
 
@@ -34,34 +34,13 @@ stream_container_header_t make_header(int version, int product, int data_type, i
   return h;
 }
 
-// zlib's one-shot codec, independent of the stages under test.
-std::string zlib_deflate(const std::string& bytes) {
-  uLongf size = compressBound(bytes.size());
-  std::string out(size, '\0');
-  if (compress(reinterpret_cast<Bytef*>(&out[0]), &size,
-               reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()) != Z_OK) {
-    throw std::runtime_error("compress failed");
-  }
-  out.resize(size);
-  return out;
-}
-
-std::string zlib_inflate(const std::string& bytes) {
-  z_stream z = z_stream();
-  if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  int r;
-  do {
-    char buf[8192];
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof(buf);
-    r = inflate(&z, Z_FINISH);
-    out.append(buf, sizeof(buf) - z.avail_out);
-  } while (r == Z_BUF_ERROR || (r == Z_OK && z.avail_out == 0));
-  inflateEnd(&z);
-  if (r != Z_STREAM_END) throw std::runtime_error("not one complete zlib stream");
+// The inflated bytes of exactly one complete zlib stream.
+std::string inflate_whole(const std::string& bytes) {
+  bool complete = false;
+  size_t used = 0;
+  std::string out = zlib_inflate(bytes, &complete, &used);
+  EXPECT_TRUE(complete);
+  EXPECT_EQ(used, bytes.size());
   return out;
 }
 
@@ -158,7 +137,7 @@ TEST(ContainerWriter, HeaderAndPayload) {
     std::string out = sink.joined();
     ASSERT_EQ(out.substr(0, c.header_bytes.size()), c.header_bytes);
     std::string body = out.substr(c.header_bytes.size());
-    EXPECT_EQ(c.deflated ? zlib_inflate(body) : body, payload);
+    EXPECT_EQ(c.deflated ? inflate_whole(body) : body, payload);
   }
 }
 
@@ -173,7 +152,7 @@ TEST(ContainerWriter, EmptyPayloadStillGetsHeaderAndStream) {
                                 boost::make_shared<warning_consumer_null_t>());
   }
   EXPECT_EQ(to_hex(raw.joined()), to_hex(magic) + " 00 0c 01 ff 00 00");
-  EXPECT_EQ(zlib_inflate(deflated.joined().substr(12)), "");
+  EXPECT_EQ(inflate_whole(deflated.joined().substr(12)), "");
 }
 
 TEST(ContainerWriter, Refusals) {

@@ -1,10 +1,7 @@
 #include "stream/stream_gz.h"
 
-#include <zlib.h>
-
 #include <memory>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -12,6 +9,7 @@
 #include <boost/make_shared.hpp>
 
 #include "support/test_support.h"
+#include "support/zlib_reference.h"
 
 using namespace velkor::library;
 using velkor::testkit::feed;
@@ -19,10 +17,12 @@ using velkor::testkit::feed_random;
 using velkor::testkit::hex;
 using velkor::testkit::recording_stage_t;
 using velkor::testkit::to_hex;
+using velkor::testkit::zlib_deflate;
+using velkor::testkit::zlib_inflate;
 
 namespace {
 
-// ---- Fixtures and reference codec ---------------------------------------------
+// ---- Fixtures ---------------------------------------------
 
 std::string random_bytes(size_t size, unsigned seed) {
   std::mt19937 gen(seed);
@@ -37,39 +37,6 @@ std::string text_bytes(size_t size) {
   for (size_t i = 0; bytes.size() < size; ++i) bytes += "line " + std::to_string(i % 977) + "\n";
   bytes.resize(size);
   return bytes;
-}
-
-// zlib's one-shot codec, independent of the stages under test.
-std::string reference_deflate(const std::string& bytes) {
-  uLongf size = compressBound(bytes.size());
-  std::string out(size, '\0');
-  if (compress(reinterpret_cast<Bytef*>(&out[0]), &size,
-               reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()) != Z_OK) {
-    throw std::runtime_error("compress failed");
-  }
-  out.resize(size);
-  return out;
-}
-
-// Inflates one zlib stream; `complete` tells whether its end was reached.
-std::string reference_inflate(const std::string& bytes, bool* complete = NULL) {
-  z_stream z = z_stream();
-  if (inflateInit(&z) != Z_OK) throw std::runtime_error("inflateInit failed");
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  z.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  int r;
-  do {
-    char buf[8192];
-    z.next_out = reinterpret_cast<Bytef*>(buf);
-    z.avail_out = sizeof(buf);
-    r = inflate(&z, Z_SYNC_FLUSH);
-    out.append(buf, sizeof(buf) - z.avail_out);
-  } while (r == Z_OK && z.avail_out == 0);
-  inflateEnd(&z);
-  if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR) throw std::runtime_error("corrupt");
-  if (complete) *complete = (r == Z_STREAM_END);
-  return out;
 }
 
 size_t largest_block(const recording_stage_t& stage) {
@@ -119,7 +86,7 @@ TEST(GzCompress, RoundTripsThroughZlibAndTheDecompressor) {
       EXPECT_LE(largest_block(sink), 4096u);
       EXPECT_EQ(sink.flushes, 1);
       bool complete = false;
-      EXPECT_EQ(reference_inflate(compressed, &complete), c.bytes);
+      EXPECT_EQ(zlib_inflate(compressed, &complete), c.bytes);
       EXPECT_TRUE(complete);
 
       // And back through the decompressor, in odd block sizes.
@@ -152,7 +119,7 @@ TEST(GzCompress, WithoutFlushTheDestructorStillFinishes) {
     EXPECT_EQ(gz.process_data(bytes.data(), bytes.size()), stream_status_ok);
   }
   EXPECT_EQ(sink.flushes, 0);
-  EXPECT_EQ(reference_inflate(sink.joined()), bytes);
+  EXPECT_EQ(zlib_inflate(sink.joined()), bytes);
 }
 
 TEST(GzCompress, FlushMakesEverythingSoFarReadable) {
@@ -164,7 +131,7 @@ TEST(GzCompress, FlushMakesEverythingSoFarReadable) {
   std::string so_far = sink.joined();
   EXPECT_EQ(so_far.substr(so_far.size() - 4), hex("00 00 ff ff"));  // byte boundary
   bool complete = true;
-  EXPECT_EQ(reference_inflate(so_far, &complete), "hello, world");
+  EXPECT_EQ(zlib_inflate(so_far, &complete), "hello, world");
   EXPECT_FALSE(complete);
   EXPECT_EQ(sink.flushes, 1);
 
@@ -185,14 +152,14 @@ TEST(GzCompress, OneMegabyteBlockLeavesInPiecesOf4096) {
     for (size_t i = 0; i + 1 < sink.blocks.size(); ++i) EXPECT_EQ(sink.blocks[i].size(), 4096u);
   }
   EXPECT_LE(largest_block(sink), 4096u);
-  EXPECT_EQ(reference_inflate(sink.joined()), bytes);
+  EXPECT_EQ(zlib_inflate(sink.joined()), bytes);
 }
 
 // ---- Decompression -------------------------------------------------------------
 
 TEST(GzDecompress, CompressibleBlockLeavesInPiecesOf16384) {
   std::string bytes(1 << 20, '\0');
-  std::string compressed = reference_deflate(bytes);
+  std::string compressed = zlib_deflate(bytes);
   ASSERT_LE(compressed.size(), 4096u);
   recording_stage_t sink;
   stream_gz_decompress_t gunzip(&sink, boost::make_shared<warning_consumer_null_t>());
@@ -212,7 +179,7 @@ TEST(GzDecompress, EmptyBlockAndFlushPassNothingButTheFlush) {
 }
 
 TEST(GzDecompress, CorruptInputIsReportedOnce) {
-  std::string good = reference_deflate("some payload");
+  std::string good = zlib_deflate("some payload");
   std::string bad_adler = good;
   bad_adler[bad_adler.size() - 1] ^= 1;
   struct {
@@ -239,13 +206,13 @@ TEST(GzDecompress, CorruptInputIsReportedOnce) {
 }
 
 TEST(GzDecompress, BytesAfterTheStreamEndAreIgnored) {
-  std::string compressed = reference_deflate("payload");
+  std::string compressed = zlib_deflate("payload");
   struct {
     const char* name;
     std::vector<std::string> blocks;
   } cases[] = {
       {"trailing bytes in the same block", {compressed + "garbage"}},
-      {"a second stream in the same block", {compressed + reference_deflate("second")}},
+      {"a second stream in the same block", {compressed + zlib_deflate("second")}},
       {"trailing bytes in later blocks", {compressed, "more", std::string(100, 'x')}},
       {"end split across blocks",
        {compressed.substr(0, compressed.size() - 2),
@@ -295,7 +262,7 @@ TEST(GzStages, SuccessorStatusMidBlockDropsTheRest) {
     inflated.status_for_block = status;
     {
       stream_gz_decompress_t gunzip(&inflated, warnings);
-      std::unique_ptr<std::string> block(new std::string(reference_deflate(text_bytes(1 << 20))));
+      std::unique_ptr<std::string> block(new std::string(zlib_deflate(text_bytes(1 << 20))));
       EXPECT_EQ(gunzip.process_data(block->data(), block->size()), status);
       EXPECT_EQ(inflated.blocks.size(), 1u);
       block.reset();
