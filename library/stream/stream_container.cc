@@ -119,8 +119,8 @@ stream_container_reader_t::stream_container_reader_t(
 
 stream_container_reader_t::~stream_container_reader_t() {
   if (received_ < stream_container_header_size) {
-    // Too short for a header: whatever arrived is taken as a legacy stream.
-    // The chain's flush has already gone past, and a destructor has nobody
+    // Too short for a header and never flushed (the chain stopped early):
+    // whatever arrived is taken as a legacy stream. A destructor has nobody
     // to report to, so statuses and exceptions are dropped.
     try {
       header_ = stream_container_header_t();
@@ -165,7 +165,26 @@ stream_status_t stream_container_reader_t::process_data(const char* data, size_t
   return stream_status_ok;
 }
 
-stream_status_t stream_container_reader_t::flush() { return target()->flush(); }
+stream_status_t stream_container_reader_t::flush() {
+  if (received_ < stream_container_header_size) {
+    // The input ended before a whole header: what arrived is a legacy stream.
+    // Decide now, so that it is inflated and decoded (and its errors
+    // reported) before the flush passes, not after the caller has moved on.
+    uint32_t held = received_;
+    header_ = stream_container_header_t();
+    try {
+      setup_reader_from_header();
+    } catch (...) {
+      return stream_status_error;
+    }
+    received_ = stream_container_header_size;
+    if (held > 0) {
+      stream_status_t status = target()->process_data(header_buffer_, held);
+      if (status != stream_status_ok) return status;
+    }
+  }
+  return target()->flush();
+}
 
 stream_status_t stream_container_reader_t::process_header(stream_container_header_t& header) {
   if (header.version == 0) header = stream_container_header_t();

@@ -108,15 +108,18 @@ class stream_container_writer_t : public stream_t {
 // from the first byte, is inflated. A header the reader refuses (version
 // above 1, unsupported compression, a nonzero status from process_header)
 // answers that status, and the same status for every later block, which is
-// not passed on. A stream of fewer than 12 bytes is taken as legacy and
-// reaches next only when the reader is destroyed.
+// not passed on. A stream that ends (flush) before 12 bytes arrived is taken
+// as legacy there; one that never sees a flush is handed on when the reader
+// is destroyed. Flush only at the end of the input while a header may still
+// be arriving.
 class stream_container_reader_t : public stream_t {
  public:
   stream_container_reader_t(stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings);
   ~stream_container_reader_t() override;
 
   stream_status_t process_data(const char* data, size_t length) override;
-  // Flushes the inflate stage if there is one, else next.
+  // Flushes the inflate stage if there is one, else next; first decides on a
+  // stream shorter than a header (see above).
   stream_status_t flush() override;
 
   // Sees, and may change, the decoded header before the reader acts on it; a

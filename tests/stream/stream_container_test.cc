@@ -357,20 +357,23 @@ TEST(ContainerReader, ErrorsBehindTheHeaderComeBackUnchanged) {
   }
 }
 
-// Fewer than 12 bytes: taken as a legacy stream, handed on only when the
-// reader goes, after the chain's flush went straight to next.
-TEST(ContainerReader, ShortStreamGoesOnAtDestruction) {
+// Fewer than 12 bytes: taken as a legacy stream when the input ends, so that
+// it is decoded, and its errors reported, before the chain's flush passes.
+TEST(ContainerReader, ShortStreamIsDecidedAtTheFlush) {
   const std::string tiny = zlib_deflate("a");
   ASSERT_LT(tiny.size(), 12u);
   struct {
     const char* name;
     std::string bytes;
+    stream_status_t status;
     std::string delivered;
+    int flushes;
     std::string warnings;
   } cases[] = {
-      {"nothing", "", "", ""},
-      {"a complete tiny zlib stream", tiny, "a", ""},
-      {"5 bytes that are not zlib", "VELKO", "", "Error: deflate() returned Z_DATA_ERROR.\n"},
+      {"nothing", "", stream_status_ok, "", 1, ""},
+      {"a complete tiny zlib stream", tiny, stream_status_ok, "a", 1, ""},
+      {"5 bytes that are not zlib", "VELKO", stream_status_error, "", 0,
+       "Error: deflate() returned Z_DATA_ERROR.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -378,15 +381,39 @@ TEST(ContainerReader, ShortStreamGoesOnAtDestruction) {
     recording_stage_t sink;
     {
       stream_container_reader_t reader(&sink, warnings);
-      EXPECT_EQ(feed(&reader, c.bytes, 1), stream_status_ok);
+      EXPECT_EQ(feed(&reader, c.bytes, 1, /*flush=*/false), stream_status_ok);
       EXPECT_TRUE(sink.blocks.empty());
-      EXPECT_EQ(sink.flushes, 1);
+      EXPECT_EQ(reader.flush(), c.status);
+      EXPECT_EQ(sink.joined(), c.delivered);
+      EXPECT_EQ(sink.flushes, c.flushes);
+      EXPECT_EQ(warnings->get_messages(), c.warnings);
       EXPECT_EQ(reader.get_header(), stream_container_header_t());
+      // Decided: later bytes go through the same inflate stage.
+      if (c.status == stream_status_ok) {
+        EXPECT_EQ(reader.process_data("", 0), stream_status_ok);
+      }
     }
+    // Nothing more happens when the reader goes.
     EXPECT_EQ(sink.joined(), c.delivered);
-    EXPECT_EQ(sink.flushes, 1);  // no second flush
-    EXPECT_EQ(warnings->get_messages(), c.warnings);
+    EXPECT_EQ(sink.flushes, c.flushes);
+    EXPECT_EQ(warnings->get_messages(), "");
   }
+}
+
+// A reader that never saw a flush (the chain stopped early) still hands a
+// short stream on when it goes, ignoring what comes back.
+TEST(ContainerReader, ShortStreamWithoutFlushGoesOnAtDestruction) {
+  const std::string tiny = zlib_deflate("a");
+  auto warnings = boost::make_shared<warning_consumer_string_t>();
+  recording_stage_t sink;
+  {
+    stream_container_reader_t reader(&sink, warnings);
+    EXPECT_EQ(feed(&reader, tiny, 3, /*flush=*/false), stream_status_ok);
+    EXPECT_TRUE(sink.blocks.empty());
+  }
+  EXPECT_EQ(sink.joined(), "a");
+  EXPECT_EQ(sink.flushes, 0);
+  EXPECT_EQ(warnings->get_messages(), "");
 }
 
 TEST(Container, WriterOutputReadsBack) {
