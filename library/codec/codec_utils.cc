@@ -11,7 +11,7 @@ codec_exception_t::codec_exception_t(const std::string& message, bool error)
     : std::runtime_error(message), is_error(error) {}
 
 codec_buffer_t::codec_buffer_t()
-    : data_(NULL), capacity_(0), write_pos_(0), read_pos_(0), unit_end_(0) {}
+    : data_(NULL), capacity_(0), write_pos_(0), read_pos_(0), unit_end_(0), units_(false) {}
 
 codec_buffer_t::~codec_buffer_t() { vk_free(data_); }
 
@@ -35,6 +35,9 @@ void codec_buffer_t::write(const char* src, size_t n) {
 }
 
 const char* codec_buffer_t::read(size_t n) {
+  if (units_ && unit_end_ - read_pos_ < n) {
+    throw codec_exception_t("Unexpected number of bytes read.", true);
+  }
   if (write_pos_ - read_pos_ < n) {
     throw codec_exception_t("Read beyond end of buffer.", true);
   }
@@ -46,6 +49,7 @@ const char* codec_buffer_t::read(size_t n) {
 void codec_buffer_t::assert_read(size_t n) {
   if (read_pos_ != unit_end_) throw codec_exception_t("Unexpected number of bytes read.", true);
   unit_end_ = read_pos_ + n;
+  units_ = true;
 }
 
 namespace {

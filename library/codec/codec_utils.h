@@ -35,6 +35,10 @@ class codec_buffer_t {
   void write(const char* src, size_t n);
   // The next n unread bytes, valid until the next write; advances past them.
   // Throws "Read beyond end of buffer." and consumes nothing when fewer remain.
+  // Once units are in use, a read that would run past the end of the open
+  // unit throws "Unexpected number of bytes read." instead, so that a record
+  // whose fields overrun its length fails at that record, whatever follows it
+  // in the buffer.
   const char* read(size_t n);
   // Opens the next unit of n bytes; throws "Unexpected number of bytes read."
   // when the previous unit was not consumed exactly.
@@ -57,6 +61,7 @@ class codec_buffer_t {
   uint64_t write_pos_;
   uint64_t read_pos_;
   uint64_t unit_end_;
+  bool units_;  // assert_read has been used: reads stay inside the open unit
 };
 
 // ---- Integers ----------------------------------------------------------------

@@ -72,6 +72,23 @@ TEST(CodecBuffer, ReadAndUnitErrors) {
   EXPECT_EQ(b.size(), 3u);  // nothing consumed by the failed read
 }
 
+TEST(CodecBuffer, ReadsStayInsideTheOpenUnit) {
+  codec_buffer_t b;
+  b.write("abcdefgh", 8);
+  b.assert_read(3);
+  b.read(2);
+  try {
+    b.read(2);  // the bytes are there, but beyond the unit
+    FAIL();
+  } catch (const codec_exception_t& e) {
+    EXPECT_STREQ(e.what(), "Unexpected number of bytes read.");
+  }
+  EXPECT_EQ(b.size(), 6u);
+  b.read(1);
+  b.assert_read(5);
+  EXPECT_EQ(std::string(b.read(5), 5), "defgh");
+}
+
 TEST(CodecPrimitives, WireForms) {
   codec_buffer_t b;
   binary_encode_uint8(&b, 0xab);

@@ -1,0 +1,316 @@
+#include "codec/decoder_binary.h"
+
+#include <memory>
+
+#include <boost/shared_ptr.hpp>
+
+namespace velkor { namespace library {
+
+qnt_decoder_binary_t::qnt_decoder_binary_t(quenth_flow_t* target,
+                                           boost::shared_ptr<warning_consumer_base_t> sink)
+    : context(sink),
+      flow(target),
+      warnings(sink),
+      flow_initialized(false),
+      expect_header(true),
+      record_code(0),
+      record_length(0) {}
+
+stream_status_t qnt_decoder_binary_t::process_data(const char* data, size_t length) {
+  buffer.write(data, length);
+  for (;;) {
+    if (expect_header) {
+      unsigned header_size = codec_header_size(context.version);
+      if (buffer.size() < header_size) return stream_status_ok;
+      buffer.assert_read(header_size);
+      record_code = binary_decode_uint8(&buffer);
+      record_length =
+          header_size == 5 ? binary_decode_uint32(&buffer) : binary_decode_uint16(&buffer);
+      expect_header = false;
+    }
+    if (!flow_initialized && record_code != codec_version_code) initialize_flow();
+    if (buffer.size() < record_length) return stream_status_ok;
+
+    expect_header = true;
+    buffer.assert_read(record_length);
+    const codec_event_entry_t* entry = codec_find_code(context.events, record_code);
+    if (codec_entry_is_end(entry)) {
+      buffer.read(record_length);  // a code this version does not know
+      continue;
+    }
+    if (record_code == codec_version_code && flow_initialized) {
+      throw codec_exception_t("Version record after the first event record.", true);
+    }
+    qnt_event_t* decoded = (this->*entry->decode)(record_length);
+    if (decoded == NULL) continue;
+    boost::shared_ptr<qnt_event_t> event(decoded);
+    flow_status_t status = flow->process_event(*event);
+    if (status != flow_status_ok) return flow_to_stream_status(status);
+  }
+}
+
+stream_status_t qnt_decoder_binary_t::flush() { return stream_status_ok; }
+
+uint64_t qnt_decoder_binary_t::pending_bytes() const {
+  if (expect_header) return buffer.size();
+  return codec_header_size(context.version) + buffer.size();
+}
+
+void qnt_decoder_binary_t::initialize_flow() {
+  flow_status_t status = flow->flow_init(context.flow_parameter);
+  if (status != flow_status_ok) {
+    throw codec_exception_t("Failed to initialize flow.", status == flow_status_error);
+  }
+  flow_initialized = true;
+}
+
+uint64_t qnt_decoder_binary_t::payload_left(uint64_t length) const {
+  uint64_t consumed = buffer.unit_consumed(length);
+  return consumed < length ? length - consumed : 0;
+}
+
+size_t qnt_decoder_binary_t::checked_count(uint64_t count, uint64_t min_size,
+                                           uint64_t length) const {
+  if (count > payload_left(length) / min_size) {
+    throw codec_exception_t("Unexpected number of bytes read.", true);
+  }
+  return static_cast<size_t>(count);
+}
+
+void qnt_decoder_binary_t::version_select(uint64_t length) {
+  int version = static_cast<int>(binary_decode_uint32(&buffer));
+  uint32_t minor_version = 0;
+  std::string writer_revision = "unknown";
+  uint64_t flow_parameter = 0;
+  if (payload_left(length) > 0) minor_version = binary_decode_uint32(&buffer);
+  if (payload_left(length) > 0) binary_decode_data16(&buffer, writer_revision);
+  if (payload_left(length) > 0) flow_parameter = binary_decode_uint64(&buffer);
+  context.set_version(version, static_cast<int>(minor_version), writer_revision, flow_parameter);
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_version_select(uint64_t length) {
+  version_select(length);
+  return NULL;
+}
+
+namespace {
+
+template <class T>
+T* read_access_event(codec_buffer_t* buffer) {
+  std::unique_ptr<T> e(new T);
+  e->pc = binary_decode_address_v0(buffer);
+  e->addr = binary_decode_address_v0(buffer);
+  e->thread_id = binary_decode_uint32(buffer);
+  e->size = binary_decode_uint16(buffer);
+  return e.release();
+}
+
+// A sample id: a 32-bit value in the low half of a 64-bit field.
+uint32_t decode_id64(codec_buffer_t* buffer) {
+  return static_cast<uint32_t>(binary_decode_uint64(buffer));
+}
+
+}  // namespace
+
+qnt_event_t* qnt_decoder_binary_t::event_read(uint64_t) {
+  return read_access_event<qnt_event_read_t>(&buffer);
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_write(uint64_t) {
+  return read_access_event<qnt_event_write_t>(&buffer);
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_prefetch(uint64_t) {
+  return read_access_event<qnt_event_prefetch_t>(&buffer);
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_sample_begin(uint64_t) {
+  std::unique_ptr<qnt_event_sample_begin_t> e(new qnt_event_sample_begin_t);
+  e->pc = binary_decode_address_v0(&buffer);
+  e->addr = binary_decode_address_v0(&buffer);
+  e->time = binary_decode_uint64(&buffer);
+  e->thread_id = binary_decode_uint32(&buffer);
+  e->sample_id = decode_id64(&buffer);
+  e->access_type = binary_decode_uint8(&buffer);
+  e->access_size = binary_decode_uint16(&buffer);
+  e->line_size = binary_decode_line_size(&buffer);
+  e->next_pc = binary_decode_address_v0(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_sample_end(uint64_t) {
+  std::unique_ptr<qnt_event_sample_end_t> e(new qnt_event_sample_end_t);
+  e->pc = binary_decode_address_v0(&buffer);
+  e->addr = binary_decode_address_v0(&buffer);
+  e->time = binary_decode_uint64(&buffer);
+  e->thread_id = binary_decode_uint32(&buffer);
+  e->sample_id = decode_id64(&buffer);
+  e->access_type = binary_decode_uint8(&buffer);
+  e->access_size = binary_decode_uint16(&buffer);
+  e->rdist = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_sample_period(uint64_t) {
+  std::unique_ptr<qnt_event_sample_period_t> e(new qnt_event_sample_period_t);
+  e->sample_period = binary_decode_uint32(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_acquisition_begin(uint64_t length) {
+  std::unique_ptr<qnt_event_acquisition_begin_t> e(new qnt_event_acquisition_begin_t);
+  e->time = binary_decode_uint64(&buffer);
+  e->architecture = binary_decode_uint32(&buffer);
+  size_t argc = checked_count(binary_decode_uint32(&buffer), 2, length);
+  e->argv.resize(argc);
+  for (size_t i = 0; i < argc; ++i) binary_decode_data16(&buffer, e->argv[i]);
+  binary_decode_data16(&buffer, e->user);
+  if (payload_left(length) > 0) {
+    size_t count = checked_count(binary_decode_uint8(&buffer), 1, length);
+    const char* bytes = buffer.read(count);
+    e->line_sizes.assign(bytes, bytes + count);
+  }
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_acquisition_end(uint64_t) {
+  std::unique_ptr<qnt_event_acquisition_end_t> e(new qnt_event_acquisition_end_t);
+  e->time = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_mmap(uint64_t length) {
+  std::unique_ptr<qnt_event_mmap_t> e(new qnt_event_mmap_t);
+  e->address = binary_decode_uint64(&buffer);
+  e->size = binary_decode_uint64(&buffer);
+  e->attr = binary_decode_uint32(&buffer);
+  e->device = binary_decode_uint64(&buffer);
+  e->inode = binary_decode_uint64(&buffer);
+  e->offset = binary_decode_uint64(&buffer);
+  binary_decode_data16(&buffer, e->filename);
+  if (payload_left(length) > 0) e->time = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_stack(uint64_t length) {
+  std::unique_ptr<qnt_event_stack_t> e(new qnt_event_stack_t);
+  e->id = binary_decode_uint32(&buffer);
+  size_t count = checked_count(binary_decode_uint16(&buffer), 8, length);
+  e->return_addresses.resize(count);
+  for (size_t i = 0; i < count; ++i) e->return_addresses[i] = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length) {
+  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+  qnt_sample_access_t& begin = e->begin;
+  qnt_sample_access_t end;
+  begin.addr = binary_decode_uint64(&buffer);
+  end.addr = binary_decode_uint64(&buffer);
+  begin.time = binary_decode_uint64(&buffer);
+  end.time = binary_decode_uint64(&buffer);
+  begin.pc = binary_decode_uint64(&buffer);
+  e->next_pc = binary_decode_uint64(&buffer);
+  end.pc = binary_decode_uint64(&buffer);
+  begin.stack = binary_decode_uint32(&buffer);
+  e->stack = binary_decode_uint32(&buffer);
+  end.stack = binary_decode_uint32(&buffer);
+  begin.thread = binary_decode_uint32(&buffer);
+  end.thread = binary_decode_uint32(&buffer);
+  begin.size = binary_decode_uint16(&buffer);
+  end.size = binary_decode_uint16(&buffer);
+  begin.access_type = binary_decode_uint8(&buffer);
+  end.access_type = binary_decode_uint8(&buffer);
+  e->line_size = binary_decode_uint8(&buffer);
+  e->ends.push_back(end);
+  if (payload_left(length) > 0) {
+    uint32_t count = binary_decode_uint32(&buffer);
+    if (count > 1) {
+      size_t further = checked_count(count - 1u, 35, length);
+      e->ends.resize(1 + further);
+      for (size_t i = 1; i <= further; ++i) binary_decode_access(&buffer, e->ends[i]);
+    }
+  }
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_dangling_deprecated(uint64_t) {
+  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+  e->begin.addr = binary_decode_uint64(&buffer);
+  e->begin.time = binary_decode_uint64(&buffer);
+  e->begin.pc = binary_decode_uint64(&buffer);
+  e->next_pc = binary_decode_uint64(&buffer);
+  e->begin.stack = binary_decode_uint32(&buffer);
+  e->stack = binary_decode_uint32(&buffer);
+  e->begin.thread = binary_decode_uint32(&buffer);
+  e->begin.size = binary_decode_uint16(&buffer);
+  e->begin.access_type = binary_decode_uint8(&buffer);
+  e->line_size = binary_decode_uint8(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_time_mapping(uint64_t length) {
+  std::unique_ptr<qnt_event_time_mapping_t> e(new qnt_event_time_mapping_t);
+  size_t count = checked_count(binary_decode_uint16(&buffer), 12, length);
+  e->times.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    e->times[i].time = binary_decode_uint64(&buffer);
+    e->times[i].tid = binary_decode_uint32(&buffer);
+  }
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_local_time(uint64_t) {
+  std::unique_ptr<qnt_event_local_time_t> e(new qnt_event_local_time_t);
+  e->tid = binary_decode_uint32(&buffer);
+  e->global_time = binary_decode_uint64(&buffer);
+  e->local_time = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_burst_begin(uint64_t) {
+  std::unique_ptr<qnt_event_burst_begin_t> e(new qnt_event_burst_begin_t);
+  e->real_time = binary_decode_uint64(&buffer);
+  e->time = binary_decode_uint64(&buffer);
+  e->opaque_1 = binary_decode_uint64(&buffer);
+  e->opaque_2 = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_burst_end(uint64_t) {
+  std::unique_ptr<qnt_event_burst_end_t> e(new qnt_event_burst_end_t);
+  e->real_time = binary_decode_uint64(&buffer);
+  e->time = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
+  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+  binary_decode_access(&buffer, e->begin);
+  e->next_pc = binary_decode_uint64(&buffer);
+  e->stack = binary_decode_uint32(&buffer);
+  e->line_size = binary_decode_uint8(&buffer);
+  e->flags = binary_decode_uint8(&buffer);
+  size_t count = checked_count(binary_decode_uint32(&buffer), 35, length);
+  e->ends.resize(count);
+  for (size_t i = 0; i < count; ++i) binary_decode_access(&buffer, e->ends[i]);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_contexts(uint64_t length) {
+  std::unique_ptr<qnt_event_contexts_t> e(new qnt_event_contexts_t);
+  size_t count = checked_count(binary_decode_uint32(&buffer), 4, length);
+  e->contexts.resize(count);
+  for (size_t i = 0; i < count; ++i) e->contexts[i] = binary_decode_uint32(&buffer);
+  return e.release();
+}
+
+qnt_event_t* qnt_decoder_binary_t::event_munmap(uint64_t) {
+  std::unique_ptr<qnt_event_munmap_t> e(new qnt_event_munmap_t);
+  e->address = binary_decode_uint64(&buffer);
+  e->size = binary_decode_uint64(&buffer);
+  e->time = binary_decode_uint64(&buffer);
+  return e.release();
+}
+
+}}  // namespace velkor::library

@@ -1,0 +1,88 @@
+// The binary event decoder: the last stage of a reading chain. It takes the
+// event stream in blocks cut anywhere, reassembles complete records, turns
+// each into an event and hands it to a flow. Built by the flow file reader.
+#ifndef LIBRARY_CODEC_DECODER_BINARY_H_
+#define LIBRARY_CODEC_DECODER_BINARY_H_
+
+#include <cstdint>
+
+#include <boost/shared_ptr.hpp>
+
+#include "codec/codec_binary.h"
+#include "codec/codec_utils.h"
+#include "flow/quenth_flow.h"
+#include "stream/stream.h"
+#include "support/warning_consumer.h"
+
+namespace velkor { namespace library {
+
+// Starts the flow (flow_init with the stream's flow parameter) on the header
+// of the first record that is not a version record, then delivers one event
+// per record. Malformed input throws codec_exception_t out of process_data;
+// a flow's done or error status is returned as the stream status.
+class qnt_decoder_binary_t : public stream_t {
+ public:
+  // flow is not owned and must outlive the decoder.
+  qnt_decoder_binary_t(quenth_flow_t* flow, boost::shared_ptr<warning_consumer_base_t> warnings);
+
+  stream_status_t process_data(const char* data, size_t length) override;
+  // Does nothing: the bytes of an incomplete last record stay unreported.
+  stream_status_t flush() override;
+
+  // Bytes of an incomplete record still held (its header included), so that
+  // a caller can tell a stream that ended inside a record.
+  uint64_t pending_bytes() const;
+
+  const qnt_codec_binary_context_t& get_context() const { return context; }
+  // Storage held for incoming bytes; it grows with the bytes that arrive, never
+  // with a length that a record header announces.
+  uint64_t buffer_capacity() const { return buffer.capacity(); }
+
+  // ---- Record readers, one per code; each reads the payload of the given
+  // length and returns a new event (the table in codec_binary refers to them).
+  qnt_event_t* event_read(uint64_t length);
+  qnt_event_t* event_write(uint64_t length);
+  qnt_event_t* event_prefetch(uint64_t length);
+  qnt_event_t* event_sample_begin(uint64_t length);
+  qnt_event_t* event_sample_end(uint64_t length);
+  qnt_event_t* event_sample_period(uint64_t length);
+  qnt_event_t* event_acquisition_begin(uint64_t length);
+  qnt_event_t* event_acquisition_end(uint64_t length);
+  qnt_event_t* event_mmap(uint64_t length);
+  qnt_event_t* event_version_select(uint64_t length);  // no event: null
+  qnt_event_t* event_stack(uint64_t length);
+  qnt_event_t* event_sample_deprecated(uint64_t length);    // code 11
+  qnt_event_t* event_dangling_deprecated(uint64_t length);  // code 12
+  qnt_event_t* event_time_mapping(uint64_t length);
+  qnt_event_t* event_local_time(uint64_t length);
+  qnt_event_t* event_burst_begin(uint64_t length);
+  qnt_event_t* event_burst_end(uint64_t length);
+  qnt_event_t* event_sample(uint64_t length);
+  qnt_event_t* event_contexts(uint64_t length);
+  qnt_event_t* event_munmap(uint64_t length);
+
+ private:
+  qnt_decoder_binary_t(const qnt_decoder_binary_t&) = delete;
+  qnt_decoder_binary_t& operator=(const qnt_decoder_binary_t&) = delete;
+
+  void initialize_flow();
+  // Reads the version record and applies it to the context.
+  void version_select(uint64_t length);
+  // Bytes of the current payload not read yet.
+  uint64_t payload_left(uint64_t length) const;
+  // Storage to reserve for `count` elements of at least `min_size` bytes
+  // each; a count the rest of the payload cannot hold is malformed.
+  size_t checked_count(uint64_t count, uint64_t min_size, uint64_t length) const;
+
+  qnt_codec_binary_context_t context;
+  codec_buffer_t buffer;
+  quenth_flow_t* flow;
+  boost::shared_ptr<warning_consumer_base_t> warnings;
+  bool flow_initialized;
+  bool expect_header;
+  uint8_t record_code;
+  uint64_t record_length;
+};
+
+}}  // namespace velkor::library
+#endif
