@@ -3,13 +3,18 @@
 #   make test      configure, build and run every test (build/)
 #   make sanitize  the same suite under AddressSanitizer + UBSan (build-sanitize/)
 #   make demo      build, then run the main job on a sample file
+#   make fuzz      build the fuzz targets (clang, libFuzzer) and run each for
+#                  FUZZ_SECONDS (default 60) in build-fuzz/
 #   make clean     remove the build folders
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 SETUP := scripts/setup.sh
 
-.PHONY: all setup build test sanitize demo clean
+FUZZ_SECONDS ?= 60
+FUZZ_FLAGS ?=
+
+.PHONY: all setup build test sanitize demo fuzz fuzz-build clean
 
 all: build
 
@@ -33,5 +38,14 @@ sanitize: setup
 
 demo: build
 
+fuzz-build:
+	@$(SETUP) --fuzz
+	cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS)
+
+fuzz: fuzz-build
+	scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_FLAGS)
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz

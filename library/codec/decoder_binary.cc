@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <boost/lexical_cast.hpp>
 #include <boost/shared_ptr.hpp>
 
 namespace velkor { namespace library {
@@ -26,6 +27,14 @@ stream_status_t qnt_decoder_binary_t::process_data(const char* data, size_t leng
       record_code = binary_decode_uint8(&buffer);
       record_length =
           header_size == 5 ? binary_decode_uint32(&buffer) : binary_decode_uint16(&buffer);
+      if (record_length > qnt_decoder_max_record_length) {
+        throw codec_exception_t("Record of " + boost::lexical_cast<std::string>(record_length) +
+                                    " bytes is longer than the longest accepted record (" +
+                                    boost::lexical_cast<std::string>(
+                                        qnt_decoder_max_record_length) +
+                                    " bytes).",
+                                true);
+      }
       expect_header = false;
     }
     if (!flow_initialized && record_code != codec_version_code) initialize_flow();

@@ -16,6 +16,13 @@
 
 namespace velkor { namespace library {
 
+// The longest record payload the decoder accepts (64 MiB). Real records are
+// far shorter (the longest lists hold at most a few hundred kilobytes); a
+// longer length is refused as soon as its header is read, before any of it
+// is buffered, so that a small compressed file cannot make the decoder hold
+// gigabytes.
+const uint64_t qnt_decoder_max_record_length = uint64_t(64) << 20;
+
 // Starts the flow (flow_init with the stream's flow parameter) on the header
 // of the first record that is not a version record, then delivers one event
 // per record. Malformed input throws codec_exception_t out of process_data;

@@ -363,13 +363,25 @@ TEST(Decoder, IncompleteLastRecordIsDroppedAndCounted) {
   EXPECT_EQ(decode(whole, 3).pending, 0u);
 }
 
+TEST(Decoder, RecordsLongerThanTheLimitAreRefusedAtTheirHeader) {
+  // 64 MiB is accepted (and waits for its payload), one byte more is not.
+  run_t at_limit = decode(v3 + u8(0) + u32(64u << 20) + "abc", 1);
+  EXPECT_EQ(at_limit.error, "");
+  EXPECT_EQ(at_limit.pending, 5u + 3u);
+  run_t above = decode(v3 + u8(0) + u32((64u << 20) + 1) + "abc", 1);
+  EXPECT_EQ(above.error,
+            "Record of 67108865 bytes is longer than the longest accepted record (67108864 "
+            "bytes).");
+  EXPECT_TRUE(above.is_error);
+}
+
 TEST(Decoder, AnnouncedLengthAloneAllocatesNothing) {
   recording_flow_t flow;
   qnt_decoder_binary_t decoder(&flow, boost::make_shared<warning_consumer_null_t>());
-  std::string bytes = v3 + hex("00 ff ff ff ff") + "a few payload bytes";
+  std::string bytes = v3 + hex("00 03 ff ff ff") + "a few payload bytes";
   EXPECT_EQ(feed(&decoder, bytes, 1, /*flush=*/true), stream_status_ok);
   EXPECT_LE(decoder.buffer_capacity(), 1024u);
-  EXPECT_EQ(decoder.pending_bytes(), 5u + 19u);
+  EXPECT_EQ(decoder.pending_bytes(), 5u + 19u);  // a 50 MiB record announced
 }
 
 TEST(Decoder, FlowStatuses) {
