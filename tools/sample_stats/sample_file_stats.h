@@ -1,0 +1,189 @@
+// The statistics flow of sample_stats. While a sample file is decoded it
+// counts, per cache-line size, sample begins and ends, their distinct times,
+// the most frequent program counters, dangling samples and access types, and
+// for the whole file stacks, a histogram of sample times, bursts and the
+// thread-to-thread communication of complete samples. The handlers of a few
+// kinds print their event's line at once. The driver (main.cc) runs the flow
+// and prints the report from it (stats_report.h).
+#ifndef TOOLS_SAMPLE_STATS_SAMPLE_FILE_STATS_H_
+#define TOOLS_SAMPLE_STATS_SAMPLE_FILE_STATS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <vector>
+
+#include <boost/multi_index/member.hpp>
+#include <boost/multi_index/ordered_index.hpp>
+#include <boost/multi_index/tag.hpp>
+#include <boost/multi_index_container.hpp>
+
+#include "events/qnt_events.h"
+#include "events/qnt_types.h"
+#include "flow/quenth_flow.h"
+
+namespace velkor { namespace sample_stats {
+
+using library::flow_status_t;
+using library::qnt_access_type_t;
+using library::qnt_address_t;
+using library::qnt_event_kind_t;
+using library::qnt_line_size_t;
+using library::qnt_thread_id_t;
+
+// Every count below is 64 bits wide: a long recording can hold more than
+// 2^32 samples, and no count may wrap.
+
+// ---- Counters per program counter -------------------------------------------
+
+struct pc_count_t {
+  qnt_address_t pc;
+  uint64_t count;
+};
+
+struct by_pc {};
+struct by_count {};
+
+// Samples per pc, ordered by pc (unique) and by count (ascending). An entry
+// inserted or re-placed in by_count goes after the entries of equal count; an
+// entry whose count grows stays where it is while the next entry's count is
+// not smaller, else it moves after all entries of its new count. The top list
+// reads by_count from its end, so among equal counts the entry placed last
+// comes first.
+typedef boost::multi_index_container<
+    pc_count_t,
+    boost::multi_index::indexed_by<
+        boost::multi_index::ordered_unique<
+            boost::multi_index::tag<by_pc>,
+            boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc> >,
+        boost::multi_index::ordered_non_unique<
+            boost::multi_index::tag<by_count>,
+            boost::multi_index::member<pc_count_t, uint64_t, &pc_count_t::count> > > >
+    pc_counters_t;
+
+// Adds one to the count of pc, inserting (pc, 1) when it is new.
+void inc_pc_counter(pc_counters_t& counters, qnt_address_t pc);
+
+// ---- Communication -----------------------------------------------------------
+
+struct communication_statistics_t {
+  // One access of a sample followed by the next one: the threads and access
+  // types of both. Ordered by from_thread, to_thread, from_type, to_type.
+  struct comm_entry_t {
+    qnt_thread_id_t from_thread;
+    qnt_thread_id_t to_thread;
+    qnt_access_type_t from_type = 0;
+    qnt_access_type_t to_type = 0;
+
+    bool operator<(const comm_entry_t& other) const;
+  };
+};
+
+typedef communication_statistics_t::comm_entry_t comm_entry_t;
+
+// ---- Statistics of one line size ----------------------------------------------
+
+struct line_size_stat_t {
+  // Sample begins (under kind_sample_begin) and ends (under kind_sample_end)
+  // by the access type of the begin or end access. No other kind is entered.
+  std::map<qnt_event_kind_t, std::map<qnt_access_type_t, uint64_t> > kind_counts;
+  pc_counters_t begin_pcs;
+  pc_counters_t end_pcs;
+  std::set<uint64_t> begin_times;  // distinct
+  std::set<uint64_t> end_times;    // distinct
+  // Begins that never met their end; filled by count_danglings.
+  uint64_t danglings = 0;
+  // Access types of every access of the complete sample events.
+  std::map<qnt_access_type_t, uint64_t> access_type_counts;
+};
+
+// ---- The flow -------------------------------------------------------------------
+
+class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
+ public:
+  typedef std::map<qnt_line_size_t, line_size_stat_t> line_stats_t;
+  typedef std::map<comm_entry_t, uint64_t> communication_t;
+
+  static const size_t bucket_count = 20;
+
+  // Twenty empty buckets of width 1, nothing counted.
+  sample_file_stats_t();
+
+  // Every handler answers flow_status_ok.
+  flow_status_t sample_begin(const library::qnt_event_sample_begin_t& event) override;
+  flow_status_t sample_end(const library::qnt_event_sample_end_t& event) override;
+  flow_status_t sample_period(const library::qnt_event_sample_period_t& event) override;
+  flow_status_t acquisition_begin(const library::qnt_event_acquisition_begin_t& event) override;
+  flow_status_t acquisition_end(const library::qnt_event_acquisition_end_t& event) override;
+  flow_status_t mmap(const library::qnt_event_mmap_t& event) override;
+  flow_status_t stack(const library::qnt_event_stack_t& event) override;
+  flow_status_t sample(const library::qnt_event_sample_t& event) override;
+  flow_status_t burst_begin(const library::qnt_event_burst_begin_t& event) override;
+  flow_status_t burst_end(const library::qnt_event_burst_end_t& event) override;
+
+  // ---- Counting ----
+
+  // A begin: under its line size, its access type, time and pc; raises
+  // max_time; enters the histogram.
+  void add_sample_begin_stats(const library::qnt_event_sample_begin_t& begin);
+  // An end, under the line size of its begin: its access type, time and pc;
+  // raises max_time. Ends do not enter the histogram.
+  void add_sample_end_stats(const library::qnt_event_sample_begin_t& begin,
+                            const library::qnt_event_sample_end_t& end);
+  // A complete sample: the begin (without raising max_time), its first end
+  // only as the sample's end, the access types of all its accesses and one
+  // communication entry per pair of consecutive accesses.
+  void add_sample_stats(const library::qnt_event_sample_t& event);
+  // Counts sample time t in the histogram, halving its resolution (merging
+  // neighbour buckets, doubling the width) until t falls inside it.
+  void time_bucket_add(uint64_t t);
+
+  // ---- After the input has ended ----
+
+  // Adds to stat.danglings the begins of this line size that still wait
+  // for their end.
+  void count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat);
+  // count_danglings for every line size, in ascending order.
+  void count_all_danglings();
+  // Sample ends that never met their begin; they count nothing.
+  size_t unmatched_end_count() const { return pending_ends_.size(); }
+
+  // Prints one line-size section of the report on standard output.
+  void print_line_size_stats(qnt_line_size_t line_size, const line_size_stat_t& stat) const;
+
+  // ---- Read access for the report ----
+
+  uint64_t max_time() const { return max_time_; }
+  const line_stats_t& line_stats() const { return line_stats_; }
+  uint64_t stack_count() const { return stack_count_; }
+  const std::vector<uint64_t>& time_buckets() const { return time_buckets_; }
+  uint64_t bucket_width() const { return bucket_width_; }
+  uint64_t burst_count() const { return burst_count_; }
+  const std::map<uint64_t, uint64_t>& burst_begins() const { return burst_begins_; }
+  const std::map<uint64_t, uint64_t>& burst_ends() const { return burst_ends_; }
+  const communication_t& communication() const { return communication_; }
+
+ private:
+  // Largest sample time counted (begins of separate events, all ends).
+  uint64_t max_time_ = 0;
+  line_stats_t line_stats_;
+  // Separate begins and ends waiting for their partner, by sample id; a
+  // later one of the same id replaces an earlier one.
+  std::map<uint32_t, library::qnt_event_sample_begin_t> pending_begins_;
+  std::map<uint32_t, library::qnt_event_sample_end_t> pending_ends_;
+  uint64_t stack_count_ = 0;
+  // Always bucket_count buckets covering the times 0 to
+  // bucket_count * bucket_width_ - 1.
+  std::vector<uint64_t> time_buckets_;
+  uint64_t bucket_width_ = 1;
+  // Burst begins seen; also the number of the current burst (bursts are
+  // numbered from 1; an end before any begin is stored under 0).
+  uint64_t burst_count_ = 0;
+  std::map<uint64_t, uint64_t> burst_begins_;  // burst number -> real_time
+  std::map<uint64_t, uint64_t> burst_ends_;    // burst number -> real_time
+  communication_t communication_;
+};
+
+}}  // namespace velkor::sample_stats
+#endif
