@@ -1,0 +1,132 @@
+// sample_stats: reads one sample file (or standard input), decodes its event
+// stream into the statistics flow and prints the report on standard output:
+// the lines some events print as they arrive, the container header, then the
+// statistics. Help, errors and warnings go to standard error.
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem/path.hpp>
+#include <boost/lexical_cast.hpp>
+#include <boost/program_options.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "flow/flow_file_reader.h"
+#include "sample_file_stats.h"
+#include "stats_report.h"
+#include "stream/stream.h"
+#include "stream/stream_container.h"
+#include "support/version_info.h"
+#include "support/warning_consumer.h"
+
+namespace po = boost::program_options;
+using namespace velkor::library;
+using namespace velkor::sample_stats;
+
+const char* version_bring_in_version_info() { return version_id_version; }
+
+namespace {
+
+// Reads the input through the flow and prints the report. Returns the exit
+// status; exceptions that leave building or running the chain are the
+// caller's.
+int read_and_report(const std::string& in_file) {
+  boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
+  sample_file_stats_t stats;
+  // An empty path reads standard input.
+  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings);
+
+  if (reader.dispatch() == stream_status_error) {
+    std::cerr << "Failed to read input file." << std::endl;
+    return 1;
+  }
+  // A recording cut off inside a record must not pass for a whole one.
+  if (reader.pending_bytes() != 0) {
+    warnings->warning("The input ended inside a record; its last " +
+                      boost::lexical_cast<std::string>(reader.pending_bytes()) +
+                      " bytes were ignored.");
+  }
+
+  std::cout << reader.get_header();
+  stats.count_all_danglings();
+  if (stats.unmatched_end_count() != 0) {
+    warnings->warning("Sample ends that never met their begin were not counted: " +
+                      boost::lexical_cast<std::string>(stats.unmatched_end_count()));
+  }
+  print_stats_report(stats);
+
+  // A report that did not reach its destination (a full disk, a closed
+  // pipe) is a failure, not a success.
+  std::cout.flush();
+  if (!std::cout || fflush(stdout) != 0 || ferror(stdout)) {
+    std::cerr << "Error: the report could not be written." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+int run(int argc, char** argv) {
+  std::string in_file;
+
+  const unsigned line_length = po::options_description::m_default_line_length;
+  po::options_description visible("Options", line_length, line_length / 2);
+  visible.add_options()
+      ("help,h", "Print this help message.")
+      ("in-file,i", po::value<std::string>(&in_file),
+       "Specifies the input file. If no file is specified stdin is used.");
+  // Collects every positional argument, however many, so that all of them
+  // get the one clear refusal below (and help still wins over them).
+  po::options_description hidden("Options", line_length, line_length / 2);
+  hidden.add_options()
+      ("positional-args",
+       po::value<std::vector<std::string> >()->zero_tokens()->composing(), "");
+  po::options_description all("Options", line_length, line_length / 2);
+  all.add(visible).add(hidden);
+  po::positional_options_description positional;
+  positional.add("positional-args", -1);
+
+  // Without even a program name there is nothing to parse.
+  const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  po::variables_map vm;
+  try {
+    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
+    po::notify(vm);
+  } catch (const po::error& e) {
+    // An unknown option, a missing value, an option given twice.
+    std::cerr << "Error: " << e.what() << "\n" << visible << std::endl;
+    return 1;
+  }
+
+  if (vm.count("help")) {
+    std::cerr << visible << std::endl;
+    return 0;
+  }
+  if (vm.count("positional-args")) {
+    std::cerr << "Error: no positional arguments allowed" << std::endl;
+    return 1;
+  }
+
+  try {
+    return read_and_report(in_file);
+  } catch (const std::exception& e) {
+    // The input cannot be opened, a malformed record, an unsupported format
+    // version, a broken flow chain: no report.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    // Nothing but running out of memory is expected here.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+}
