@@ -122,7 +122,7 @@ stream_status_t stream_gz_compress_t::internal_deflate(const char* data, size_t 
 
 stream_gz_decompress_t::stream_gz_decompress_t(stream_t* next,
                                                boost::shared_ptr<warning_consumer_base_t> warnings)
-    : next_(next), warnings_(warnings), ended_(false) {
+    : next_(next), warnings_(warnings), ended_(false), failed_(false) {
   assert(warnings_);
   prepare(zstream_);
   int result = inflateInit_(&zstream_, zlib_version_text, static_cast<int>(sizeof(z_stream)));
@@ -171,6 +171,7 @@ stream_status_t stream_gz_decompress_t::process_data(const char* buffer, size_t 
     }
     if (failure != NULL) {
       drop_input(zstream);
+      failed_ = true;
       warnings_->error(failure);
       return stream_status_error;
     }
@@ -187,6 +188,11 @@ stream_status_t stream_gz_decompress_t::process_data(const char* buffer, size_t 
   }
 }
 
-stream_status_t stream_gz_decompress_t::flush() { return next_->flush(); }
+stream_status_t stream_gz_decompress_t::flush() {
+  if (!ended_ && !failed_ && zstream_.total_in > 0) {
+    warnings_->warning("The compressed stream ended before its end; the input was cut short.");
+  }
+  return next_->flush();
+}
 
 }}  // namespace velkor::library

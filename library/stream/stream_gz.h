@@ -56,7 +56,9 @@ class stream_gz_decompress_t : public stream_t {
   ~stream_gz_decompress_t() override;
 
   stream_status_t process_data(const char* data, size_t length) override;
-  // Inflates nothing; flushes next.
+  // Inflates nothing; flushes next. A flush marks the end of the input: when
+  // compressed bytes arrived but the stream's end never did, the input was
+  // cut short, and a warning says so (the status is next's, as ever).
   stream_status_t flush() override;
 
  private:
@@ -66,7 +68,8 @@ class stream_gz_decompress_t : public stream_t {
   stream_t* next_;
   z_stream zstream_;
   boost::shared_ptr<warning_consumer_base_t> warnings_;
-  bool ended_;  // the end of the compressed stream has been seen
+  bool ended_;   // the end of the compressed stream has been seen
+  bool failed_;  // an inflate error has been reported
 };
 
 }}  // namespace velkor::library

@@ -233,6 +233,34 @@ TEST(GzDecompress, BytesAfterTheStreamEndAreIgnored) {
   }
 }
 
+TEST(GzDecompress, FlushBeforeTheStreamEndWarnsOfACutInput) {
+  std::string compressed = zlib_deflate(std::string(5000, 'a') + "payload");
+  struct {
+    const char* name;
+    std::string bytes;
+    const char* warnings;
+  } cases[] = {
+      {"complete", compressed, ""},
+      {"nothing at all", "", ""},
+      {"cut in the checksum", compressed.substr(0, compressed.size() - 1),
+       "Warning: The compressed stream ended before its end; the input was cut short.\n"},
+      {"only the zlib header", compressed.substr(0, 2),
+       "Warning: The compressed stream ended before its end; the input was cut short.\n"},
+      {"corrupt (reported once, as an error)", hex("00 01 02 03"),
+       "Error: deflate() returned Z_DATA_ERROR.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto warnings = boost::make_shared<warning_consumer_string_t>();
+    recording_stage_t sink;
+    stream_gz_decompress_t gunzip(&sink, warnings);
+    gunzip.process_data(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(gunzip.flush(), stream_status_ok);
+    EXPECT_EQ(sink.flushes, 1);
+    EXPECT_EQ(warnings->get_messages(), c.warnings);
+  }
+}
+
 // ---- A successor that stops the chain ----------------------------------------
 
 // The caller's block dies right after the call that the successor stopped;

@@ -587,6 +587,21 @@ TEST(SampleStats, DamagedAndUnusualInput) {
        {0, raw_container + empty_stats,
         "Warning: Sample ends that never met their begin were not counted: 2\n"}},
 
+      {"compressed stream cut short at a record boundary",
+       [&] {
+         std::string whole = container(1, 1, zlib_deflate(v1 + period));
+         return whole.substr(0, whole.size() - 4);  // without its checksum
+       }(),
+       {0,
+        "Nominal sample period: 1000\n"
+        "Container:\n"
+        "  Version: 1\n"
+        "  Product: Loomview(1)\n"
+        "  Data type: Binary samples(0)\n"
+        "  Compression: Deflate(1)\n" +
+            empty_stats,
+        "Warning: The compressed stream ended before its end; the input was cut short.\n"}},
+
       // ---- Unusual but whole.
       {"legacy file without container header", zlib_deflate(v1 + period),
        {0, "Nominal sample period: 1000\n" + container_default + empty_stats, ""}},
