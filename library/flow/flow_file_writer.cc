@@ -4,20 +4,24 @@ namespace velkor { namespace library {
 
 flow_file_writer_t::flow_file_writer_t(const boost::filesystem::path& path,
                                        const stream_container_header_t& header,
-                                       boost::shared_ptr<warning_consumer_base_t> warnings)
+                                       boost::shared_ptr<warning_consumer_base_t> warnings,
+                                       int deflate_level)
     : file_writer(new stream_file_writer_t(path)), finished(false) {
-  build(header, warnings);
+  build(header, warnings, deflate_level);
 }
 
 flow_file_writer_t::flow_file_writer_t(FILE* file, const stream_container_header_t& header,
-                                       boost::shared_ptr<warning_consumer_base_t> warnings)
+                                       boost::shared_ptr<warning_consumer_base_t> warnings,
+                                       int deflate_level)
     : file_writer(new stream_file_writer_t(file)), finished(false) {
-  build(header, warnings);
+  build(header, warnings, deflate_level);
 }
 
 void flow_file_writer_t::build(const stream_container_header_t& header,
-                               boost::shared_ptr<warning_consumer_base_t> warnings) {
-  container_writer.reset(new stream_container_writer_t(header, file_writer.get(), warnings));
+                               boost::shared_ptr<warning_consumer_base_t> warnings,
+                               int deflate_level) {
+  container_writer.reset(
+      new stream_container_writer_t(header, file_writer.get(), warnings, deflate_level));
   encoder.reset(new qnt_encoder_binary_t(container_writer.get(), warnings));
 }
 

@@ -26,11 +26,11 @@ class flow_file_writer_t {
  public:
   // An empty path writes standard output (never closed). Throws
   // stream_exception_t when the file cannot be created or the header
-  // cannot be written.
+  // cannot be written. deflate_level: as for stream_container_writer_t.
   flow_file_writer_t(const boost::filesystem::path& path, const stream_container_header_t& header,
-                     boost::shared_ptr<warning_consumer_base_t> warnings);
+                     boost::shared_ptr<warning_consumer_base_t> warnings, int deflate_level = -1);
   flow_file_writer_t(FILE* file, const stream_container_header_t& header,
-                     boost::shared_ptr<warning_consumer_base_t> warnings);
+                     boost::shared_ptr<warning_consumer_base_t> warnings, int deflate_level = -1);
   // Finishes the file if finish() was not called; failures are then ignored.
   ~flow_file_writer_t();
 
@@ -46,7 +46,7 @@ class flow_file_writer_t {
   flow_file_writer_t& operator=(const flow_file_writer_t&) = delete;
 
   void build(const stream_container_header_t& header,
-             boost::shared_ptr<warning_consumer_base_t> warnings);
+             boost::shared_ptr<warning_consumer_base_t> warnings, int deflate_level);
 
   // Destroyed encoder first, file writer last.
   std::unique_ptr<stream_file_writer_t> file_writer;

@@ -64,7 +64,7 @@ std::ostream& operator<<(std::ostream& out, const stream_container_header_t& hea
 
 stream_container_writer_t::stream_container_writer_t(
     const stream_container_header_t& header, stream_t* next,
-    boost::shared_ptr<warning_consumer_base_t> warnings)
+    boost::shared_ptr<warning_consumer_base_t> warnings, int deflate_level)
     : header_(header), next_(next) {
   if (header_.version != 0) {
     write_header();
@@ -79,7 +79,7 @@ stream_container_writer_t::stream_container_writer_t(
     // caller asked for, since a reader inflates every headerless stream.
     header_ = stream_container_header_t();
   }
-  compressor_.reset(new stream_gz_compress_t(next_, warnings));
+  compressor_.reset(new stream_gz_compress_t(next_, warnings, deflate_level));
 }
 
 stream_container_writer_t::~stream_container_writer_t() {

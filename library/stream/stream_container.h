@@ -78,9 +78,11 @@ class stream_container_writer_t : public stream_t {
   // Throws stream_exception_t "Failed to write container header." when next
   // refuses the header, "BZip2 compression unsupported." or "Illegal
   // compression specified." (after the header was written), or the deflate
-  // stage's exception.
+  // stage's exception. deflate_level is the zlib level of the deflate stage
+  // (-1: zlib's default; 1 fastest to 9 smallest).
   stream_container_writer_t(const stream_container_header_t& header, stream_t* next,
-                            boost::shared_ptr<warning_consumer_base_t> warnings);
+                            boost::shared_ptr<warning_consumer_base_t> warnings,
+                            int deflate_level = -1);
   ~stream_container_writer_t() override;
 
   stream_status_t process_data(const char* data, size_t length) override;

@@ -53,11 +53,12 @@ std::string decimal(int value) { return boost::lexical_cast<std::string>(value);
 // ---- Compression -------------------------------------------------------------
 
 stream_gz_compress_t::stream_gz_compress_t(stream_t* next,
-                                           boost::shared_ptr<warning_consumer_base_t> warnings)
+                                           boost::shared_ptr<warning_consumer_base_t> warnings,
+                                           int level)
     : next_(next), warnings_(warnings) {
   assert(warnings_);
   prepare(zstream_);
-  int result = deflateInit_(&zstream_, Z_DEFAULT_COMPRESSION, zlib_version_text,
+  int result = deflateInit_(&zstream_, level, zlib_version_text,
                             static_cast<int>(sizeof(z_stream)));
   if (result != Z_OK) {
     throw stream_exception_t("Failed to initialize libz: deflateInit error " + decimal(result) +

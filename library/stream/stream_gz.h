@@ -23,9 +23,11 @@ namespace velkor { namespace library {
 // dropped; later calls and the finishing step never read it.
 class stream_gz_compress_t : public stream_t {
  public:
-  // Throws stream_exception_t when zlib cannot be set up. `warnings` must not
-  // be null.
-  stream_gz_compress_t(stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings);
+  // Throws stream_exception_t when zlib cannot be set up (a level outside
+  // zlib's -1 to 9 among the reasons). `warnings` must not be null. The level
+  // trades speed for size: 1 is fastest, 9 smallest, -1 zlib's default (6).
+  stream_gz_compress_t(stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings,
+                       int level = Z_DEFAULT_COMPRESSION);
   ~stream_gz_compress_t() override;
 
   stream_status_t process_data(const char* data, size_t length) override;

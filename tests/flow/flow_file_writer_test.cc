@@ -63,6 +63,41 @@ TEST(FlowFileWriter, FullDeviceIsReportedByFinish) {
   fclose(full);
 }
 
+TEST(FlowFileWriter, DeflateLevelReachesZlib) {
+  // zlib records the level class in the second byte of its stream header.
+  const struct {
+    int level;
+    const char* zlib_header;
+  } cases[] = {{-1, "78 9c"}, {1, "78 01"}, {9, "78 da"}};
+  std::string payloads[3];
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(cases[i].level);
+    temp_dir_t tmp;
+    {
+      flow_file_writer_t writer(tmp.file("f"), stream_container_header_t(),
+                                boost::make_shared<warning_consumer_null_t>(), cases[i].level);
+      writer.flow().flow_init(0);
+      for (uint64_t t = 0; t < 100; ++t) {
+        qnt_event_acquisition_end_t end;
+        end.time = t * t;
+        writer.flow().process_event(end);
+      }
+      EXPECT_EQ(writer.finish(), stream_status_ok);
+    }
+    std::string bytes = read_file(tmp.file("f"));
+    EXPECT_EQ(bytes.substr(12, 2), hex(cases[i].zlib_header));
+    bool complete = false;
+    payloads[i] = zlib_inflate(bytes.substr(12), &complete);
+    EXPECT_TRUE(complete);
+  }
+  EXPECT_EQ(payloads[1], payloads[0]);
+  EXPECT_EQ(payloads[2], payloads[0]);
+
+  EXPECT_THROW(flow_file_writer_t(temp_dir_t().file("f"), stream_container_header_t(),
+                                  boost::make_shared<warning_consumer_null_t>(), 10),
+               stream_exception_t);
+}
+
 TEST(FlowFileWriter, MissingDirectoryThrows) {
   EXPECT_THROW(flow_file_writer_t("/does/not/exist/f", stream_container_header_t(),
                                   boost::make_shared<warning_consumer_null_t>()),
