@@ -1,0 +1,190 @@
+// sample_synth: writes a synthetic sample file, a plausible recording of a
+// multi-threaded program (see synth.h), through the library's writing chain:
+// encoder -> container writer (-> deflate) -> file writer. For newcomers
+// without a recording, for tests and for the benchmarks.
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "flow/flow_file_writer.h"
+#include "stream/stream.h"
+#include "stream/stream_container.h"
+#include "support/version_info.h"
+#include "support/warning_consumer.h"
+#include "synth.h"
+
+namespace po = boost::program_options;
+using namespace velkor::library;
+using velkor::synth::synth_options_t;
+
+const char* version_bring_in_version_info() { return version_id_version; }
+
+namespace {
+
+// A setting that cannot be used: one line on standard error, exit status 1.
+class usage_error_t : public std::runtime_error {
+ public:
+  explicit usage_error_t(const std::string& message) : std::runtime_error(message) {}
+};
+
+// A decimal number without sign, blanks or suffix, at most `max`.
+uint64_t parse_number(const std::string& text, uint64_t max, const char* option) {
+  uint64_t value = 0;
+  bool valid = !text.empty() && text.size() <= 20;
+  for (char c : text) {
+    if (c < '0' || c > '9') {
+      valid = false;
+      break;
+    }
+    uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (max - digit) / 10) {
+      valid = false;
+      break;
+    }
+    value = value * 10 + digit;
+  }
+  if (!valid) {
+    throw usage_error_t("the value '" + text + "' of --" + option +
+                        " is not a number from 0 to " + std::to_string(max) + ".");
+  }
+  return value;
+}
+
+void print_help(const po::options_description& desc) {
+  std::cerr << "Usage: sample_synth [OPTION]..." << std::endl
+            << std::endl
+            << "Writes a synthetic sample file: a plausible recording of a multi-threaded"
+            << std::endl
+            << "program, the same bytes for the same options and seed." << std::endl
+            << std::endl
+            << desc << std::endl;
+}
+
+int run(int argc, char** argv) {
+  std::string samples = "10000";
+  std::string threads = "4";
+  std::vector<std::string> line_sizes;
+  std::string compression = "deflate";
+  std::string seed = "1";
+  std::string output;
+
+  po::options_description desc("Options", po::options_description::m_default_line_length,
+                               po::options_description::m_default_line_length / 2);
+  desc.add_options()
+      ("help,h", "Print this help message.")
+      ("samples", po::value<std::string>(&samples),
+       "Number of samples to write (default 10000).")
+      ("threads", po::value<std::string>(&threads),
+       "Number of threads of the recorded program, 1 to 1024 (default 4).")
+      ("line-size", po::value<std::vector<std::string> >(&line_sizes),
+       "A sampled cache-line size in bytes, a power of two; repeat for more "
+       "(default 64).")
+      ("compression", po::value<std::string>(&compression),
+       "Payload compression: none or deflate (default deflate).")
+      ("seed", po::value<std::string>(&seed),
+       "Seed of the generator (default 1); the same seed gives the same bytes.")
+      ("output,o", po::value<std::string>(&output),
+       "Output file; standard output when absent or '-'.");
+
+  // Positional arguments are collected only to be refused.
+  po::options_description hidden;
+  hidden.add_options()("positional-args", po::value<std::vector<std::string> >(), "");
+  po::options_description all;
+  all.add(desc).add(hidden);
+  po::positional_options_description positional;
+  positional.add("positional-args", -1);
+
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  po::variables_map vm;
+  try {
+    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
+    po::notify(vm);
+  } catch (const po::error& e) {
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+  if (vm.count("help")) {
+    print_help(desc);
+    return 0;
+  }
+  if (vm.count("positional-args")) {
+    std::cerr << "Error: no positional arguments allowed" << std::endl;
+    return 1;
+  }
+
+  synth_options_t options;
+  stream_container_header_t header;
+  header.product = product_keldo_internal;
+  header.data_type = data_type_binary_samples;
+  try {
+    options.samples = parse_number(samples, velkor::synth::max_samples, "samples");
+    options.threads = static_cast<uint32_t>(
+        parse_number(threads, UINT32_MAX, "threads"));
+    options.seed = parse_number(seed, UINT64_MAX, "seed");
+    if (!line_sizes.empty()) {
+      options.line_sizes.clear();
+      for (const std::string& size : line_sizes) {
+        options.line_sizes.push_back(parse_number(size, UINT64_MAX, "line-size"));
+      }
+    }
+    if (compression == "none") {
+      header.compression = compression_none;
+    } else if (compression == "deflate") {
+      header.compression = compression_deflate;
+    } else {
+      throw usage_error_t("unknown compression '" + compression +
+                          "'; use none or deflate.");
+    }
+    std::string problem = velkor::synth::check_options(options);
+    if (!problem.empty()) throw usage_error_t(problem);
+  } catch (const usage_error_t& e) {
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+
+  if (output == "-") output.clear();
+  const std::string output_name = output.empty() ? "standard output" : output;
+  if (output.empty() && isatty(STDOUT_FILENO)) {
+    std::cerr << "Error: refusing to write a binary file to a terminal; use -o FILE." << std::endl;
+    return 1;
+  }
+
+  boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
+  try {
+    // zlib's fastest level: the default one would cost several times as much
+    // for a file only a fifth smaller, and benchmarks write millions of samples.
+    flow_file_writer_t writer(output, header, warnings, 1);
+    flow_status_t written = velkor::synth::synthesize(options, writer.flow());
+    stream_status_t finished = writer.finish();
+    if (written != flow_status_ok || finished != stream_status_ok) {
+      std::cerr << "Error: failed to write " << output_name << "." << std::endl;
+      return 1;
+    }
+  } catch (const stream_exception_t& e) {
+    // The output cannot be created, or its header not written.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    // Nothing but running out of memory is expected here.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+}
