@@ -1,0 +1,181 @@
+// sample_dump: prints a sample file event by event. Reads the file (or
+// standard input) like sample_stats, through the flow file reader, and
+// writes the container block and then every event, or the events of chosen
+// kinds, in the library's text forms. A damaged file is dumped up to the
+// damage and then reported, with exit status 1.
+
+#include <unistd.h>
+
+#include <exception>
+#include <iostream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "codec/codec_utils.h"
+#include "dump_flow.h"
+#include "flow/flow_file_reader.h"
+#include "output_buffer.h"
+#include "stream/stream.h"
+#include "stream/stream_container.h"
+#include "support/version_info.h"
+#include "support/warning_consumer.h"
+
+namespace po = boost::program_options;
+using namespace velkor::library;
+using velkor::dump::dump_flow_t;
+using velkor::dump::kind_set_t;
+using velkor::dump::output_buffer_t;
+
+const char* version_bring_in_version_info() { return version_id_version; }
+
+namespace {
+
+void print_help(const po::options_description& desc) {
+  std::cerr << "Usage: sample_dump [OPTION]..." << std::endl
+            << std::endl
+            << "Prints the container header and every event of a sample file." << std::endl
+            << std::endl
+            << desc << std::endl;
+}
+
+// The kinds named by the --kind values (each may hold several names separated
+// by commas); all kinds when none is given. False, with the reason, for a name
+// that is no kind.
+bool parse_kinds(const std::vector<std::string>& values, kind_set_t* kinds, std::string* error) {
+  kinds->reset();
+  if (values.empty()) kinds->set();
+  for (const std::string& value : values) {
+    size_t start = 0;
+    for (;;) {
+      size_t comma = value.find(',', start);
+      std::string name = value.substr(start, comma == std::string::npos ? comma : comma - start);
+      qnt_event_kind_t kind;
+      if (!velkor::dump::kind_by_name(name, &kind)) {
+        *error = "unknown event kind '" + name + "'; the kinds are " +
+                 velkor::dump::kind_names() + ".";
+        return false;
+      }
+      kinds->set(kind);
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return true;
+}
+
+// Why reading failed, when the container header tells.
+std::string read_failure(const stream_container_header_t& header) {
+  std::string text = "Failed to read input file.";
+  if (header.version > 1) {
+    text += " Container version " + std::to_string(header.version) + " is not supported.";
+  } else if (header.compression != compression_none &&
+             header.compression != compression_deflate) {
+    text += std::string(" Compression ") + stream_container_compression_name(header.compression) +
+            "(" + std::to_string(header.compression) + ") is not supported.";
+  }
+  return text;
+}
+
+int run(int argc, char** argv) {
+  std::string in_file;
+  std::vector<std::string> kind_values;
+
+  po::options_description desc("Options", po::options_description::m_default_line_length,
+                               po::options_description::m_default_line_length / 2);
+  desc.add_options()
+      ("help,h", "Print this help message.")
+      ("in-file,i", po::value<std::string>(&in_file),
+       "Specifies the input file. If no file is specified stdin is used.")
+      ("kind", po::value<std::vector<std::string> >(&kind_values),
+       "Print only events of this kind (read, write, prefetch, sample_begin, sample_end, "
+       "sample_period, acquisition_begin, acquisition_end, mmap, munmap, stack, sample, "
+       "time_mapping, local_time, burst_begin, burst_end, contexts); repeat it or separate "
+       "names by commas for several.");
+
+  // Positional arguments are collected only to be refused.
+  po::options_description hidden;
+  hidden.add_options()("positional-args", po::value<std::vector<std::string> >(), "");
+  po::options_description all;
+  all.add(desc).add(hidden);
+  po::positional_options_description positional;
+  positional.add("positional-args", -1);
+
+  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  po::variables_map vm;
+  try {
+    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
+    po::notify(vm);
+  } catch (const po::error& e) {
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+  if (vm.count("help")) {
+    print_help(desc);
+    return 0;
+  }
+  if (vm.count("positional-args")) {
+    std::cerr << "Error: no positional arguments allowed" << std::endl;
+    return 1;
+  }
+  kind_set_t kinds;
+  std::string kind_error;
+  if (!parse_kinds(kind_values, &kinds, &kind_error)) {
+    std::cerr << "Error: " << kind_error << std::endl;
+    return 1;
+  }
+  if (in_file == "-") in_file.clear();
+
+  output_buffer_t buffer(STDOUT_FILENO);
+  std::ostream out(&buffer);
+  // Warnings wait until the events before them are out, so that on a
+  // terminal they follow the last event printed.
+  boost::shared_ptr<warning_consumer_string_t> warnings(new warning_consumer_string_t);
+  dump_flow_t flow(out, kinds);
+
+  std::string failure;  // the error line, without "Error: "
+  try {
+    flow_file_reader_t reader(in_file, &flow, warnings);
+    flow.set_header(&reader.get_header());
+    try {
+      stream_status_t status = reader.dispatch();
+      if (status == stream_status_error) failure = read_failure(reader.get_header());
+    } catch (const codec_exception_t& e) {
+      failure = e.what();
+    }
+    flow.write_header();  // for an input without events
+    if (failure.empty() && reader.pending_bytes() > 0) {
+      failure = "The input ended inside a record; its last " +
+                std::to_string(reader.pending_bytes()) + " bytes were ignored.";
+    }
+  } catch (const stream_exception_t& e) {
+    // The input cannot be opened.
+    failure = e.what();
+  }
+
+  if (!buffer.drain()) {
+    std::cerr << "Error: Failed to write standard output: " << buffer.error() << "." << std::endl;
+    return 1;
+  }
+  std::cerr << warnings->get_messages();
+  if (!failure.empty()) {
+    std::cerr << "Error: " << failure << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& e) {
+    // Nothing but running out of memory is expected here.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+}
