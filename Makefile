@@ -2,7 +2,7 @@
 # Debian packages (as root) and is quick when everything is present.
 #   make test      configure, build and run every test (build/)
 #   make sanitize  the same suite under AddressSanitizer + UBSan (build-sanitize/)
-#   make demo      build, then run the main job on a sample file
+#   make demo      build, synthesize a sample file and run the main job on it
 #   make fuzz      build the fuzz targets (clang, libFuzzer) and run each for
 #                  FUZZ_SECONDS (default 60) in build-fuzz/
 #   make clean     remove the build folders
@@ -36,7 +36,13 @@ sanitize: setup
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# Four threads, two line sizes, deflated: a plausible recording in small.
+DEMO_FILE := build/demo.smp
+DEMO_SYNTH := --samples 50000 --threads 4 --line-size 64 --line-size 128 --seed 2012
+
 demo: build
+	build/bin/sample_synth $(DEMO_SYNTH) -o $(DEMO_FILE)
+	build/bin/sample_stats -i $(DEMO_FILE)
 
 fuzz-build:
 	@$(SETUP) --fuzz
