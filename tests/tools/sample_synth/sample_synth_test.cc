@@ -354,3 +354,105 @@ TEST(SampleSynth, ModelLooksLikeARecording) {
 }
 
 }  // namespace
+
+// ---- sample_stats agrees with the generator ------------------------------------
+
+// The value after `label` on the first line that starts with it, at or after
+// `from`; -1 when there is none.
+long long report_value(const std::string& report, const std::string& label, size_t from = 0) {
+  size_t at = report.find("\n" + label, from == 0 ? 0 : from - 1);
+  if (at == std::string::npos) return -1;
+  return std::stoll(report.substr(at + 1 + label.size()));
+}
+
+TEST(SampleSynth, SampleStatsCountsWhatTheGeneratorWrote) {
+  synth_options_t options;
+  options.samples = 5000;
+  options.threads = 3;
+  options.line_sizes = {64, 256};
+  options.seed = 11;
+  recording_flow_t flow;
+  generate(options, &flow);
+
+  struct counts_t {
+    long long begins = 0, ends = 0, danglings = 0;
+    std::set<uint64_t> begin_times, end_times;
+  };
+  std::map<qnt_line_size_t, counts_t> expected;
+  std::map<uint32_t, const qnt_event_sample_begin_t*> open;  // separate begins by id
+  std::map<uint32_t, const qnt_event_sample_end_t*> early;   // ends before their begin
+  long long stacks = 0, bursts = 0;
+  auto count_end = [&](qnt_line_size_t line, uint64_t time) {
+    ++expected[line].ends;
+    expected[line].end_times.insert(time);
+  };
+  for (const auto& e : flow.events) {
+    switch (e->get_kind()) {
+      case kind_stack: ++stacks; break;
+      case kind_burst_begin: ++bursts; break;
+      case kind_sample: {
+        const auto& s = as<qnt_event_sample_t>(e);
+        qnt_line_size_t line = qnt_line_size_from_log(s.line_size);
+        ++expected[line].begins;
+        expected[line].begin_times.insert(s.begin.time);
+        if (!s.ends.empty()) count_end(line, s.ends[0].time);
+        break;
+      }
+      case kind_sample_begin: {
+        const auto& b = as<qnt_event_sample_begin_t>(e);
+        ++expected[b.line_size].begins;
+        expected[b.line_size].begin_times.insert(b.time);
+        auto end = early.find(b.sample_id);
+        if (end != early.end()) {
+          count_end(b.line_size, end->second->time);
+          early.erase(end);
+        } else {
+          open[b.sample_id] = &b;
+        }
+        break;
+      }
+      case kind_sample_end: {
+        const auto& end = as<qnt_event_sample_end_t>(e);
+        auto begin = open.find(end.sample_id);
+        if (begin != open.end()) {
+          count_end(begin->second->line_size, end.time);
+          open.erase(begin);
+        } else {
+          early[end.sample_id] = &end;
+        }
+        break;
+      }
+      default: break;
+    }
+  }
+  ASSERT_TRUE(early.empty());
+  for (const auto& b : open) ++expected[b.second->line_size].danglings;
+  ASSERT_EQ(expected.size(), 2u);
+
+  temp_dir_t tmp;
+  ASSERT_EQ(synth({"--samples", "5000", "--threads", "3", "--line-size", "64", "--line-size",
+                   "256", "--seed", "11", "-o", tmp.file("s.smp")})
+                .exit_status,
+            0);
+  run_result_t stats = run_program({bin_path("sample_stats"), "-i", tmp.file("s.smp")});
+  ASSERT_EQ(stats.exit_status, 0) << stats.err;
+  EXPECT_EQ(stats.err, "");
+  const std::string& report = stats.out;
+  EXPECT_EQ(report_value(report, "Stacks: "), stacks);
+  for (const auto& line : expected) {
+    SCOPED_TRACE(line.first);
+    size_t section = report.find("Statitistics for line size " + std::to_string(line.first) + ":");
+    ASSERT_NE(section, std::string::npos) << report;
+    const counts_t& c = line.second;
+    EXPECT_GT(c.danglings, 0);
+    EXPECT_EQ(report_value(report, "  Sample begin events:  ", section), c.begins);
+    EXPECT_EQ(report_value(report, "  Sample end events:    ", section), c.ends);
+    EXPECT_EQ(report_value(report, "  Sample begin times:   ", section),
+              static_cast<long long>(c.begin_times.size()));
+    EXPECT_EQ(report_value(report, "  Sample end times:     ", section),
+              static_cast<long long>(c.end_times.size()));
+    EXPECT_EQ(report_value(report, "  Dangling samples:     ", section), c.danglings);
+    EXPECT_EQ(report_value(report, "  Burst begin events: ", section), bursts);
+    EXPECT_EQ(report_value(report, "  Burst end events: ", section), bursts);
+  }
+}
