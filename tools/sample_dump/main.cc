@@ -67,6 +67,25 @@ bool parse_kinds(const std::vector<std::string>& values, kind_set_t* kinds, std:
   return true;
 }
 
+// Keeps the warnings of the reading chain until the events before them are
+// out, so that on a terminal they follow the last event printed, and tells
+// whether one of them says that the input is damaged.
+class held_warnings_t : public warning_consumer_base_t {
+ public:
+  void warn(const warning_const_ptr_t& w) override {
+    text_ += warning_severity_prefix(w->severity()) + w->what() + "\n";
+    if (w->severity() >= warning_base_t::severity_warning) damaged_ = true;
+  }
+  using warning_consumer_base_t::warn;
+
+  const std::string& text() const { return text_; }
+  bool damaged() const { return damaged_; }
+
+ private:
+  std::string text_;
+  bool damaged_ = false;
+};
+
 // Why reading failed, when the container header tells.
 std::string read_failure(const stream_container_header_t& header) {
   std::string text = "Failed to read input file.";
@@ -131,9 +150,7 @@ int run(int argc, char** argv) {
 
   output_buffer_t buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
-  // Warnings wait until the events before them are out, so that on a
-  // terminal they follow the last event printed.
-  boost::shared_ptr<warning_consumer_string_t> warnings(new warning_consumer_string_t);
+  boost::shared_ptr<held_warnings_t> warnings(new held_warnings_t);
   dump_flow_t flow(out, kinds);
 
   std::string failure;  // the error line, without "Error: "
@@ -151,6 +168,9 @@ int run(int argc, char** argv) {
       failure = "The input ended inside a record; its last " +
                 std::to_string(reader.pending_bytes()) + " bytes were ignored.";
     }
+    // A compressed stream cut short at a record boundary, for instance: a
+    // dump of a damaged file must not pass for a whole one.
+    if (failure.empty() && warnings->damaged()) failure = "The input is incomplete.";
   } catch (const stream_exception_t& e) {
     // The input cannot be opened.
     failure = e.what();
@@ -160,7 +180,7 @@ int run(int argc, char** argv) {
     std::cerr << "Error: Failed to write standard output: " << buffer.error() << "." << std::endl;
     return 1;
   }
-  std::cerr << warnings->get_messages();
+  std::cerr << warnings->text();
   if (!failure.empty()) {
     std::cerr << "Error: " << failure << std::endl;
     return 1;

@@ -376,12 +376,24 @@ TEST(SampleDump, CutDeflatedFileIsNotTakenForWhole) {
   const std::string whole = read_file(tmp.file("s"));
   run_result_t full = dump({}, whole);
   ASSERT_EQ(full.exit_status, 0);
-  run_result_t cut = dump({}, whole.substr(0, whole.size() / 2));
-  EXPECT_EQ(cut.exit_status, 1);
-  // What was printed is the start of the whole dump.
-  EXPECT_FALSE(cut.out.empty());
-  EXPECT_EQ(full.out.compare(0, cut.out.size(), cut.out), 0);
-  EXPECT_EQ(cut.err.rfind("Error: The input ended inside a record; its last ", 0), 0u) << cut.err;
+  ASSERT_EQ(full.err, "");
+  const std::string cut_short =
+      "Warning: The compressed stream ended before its end; the input was cut short.\n";
+
+  // Cut inside a record: what was printed is the start of the whole dump.
+  run_result_t half = dump({}, whole.substr(0, whole.size() / 2));
+  EXPECT_EQ(half.exit_status, 1);
+  EXPECT_FALSE(half.out.empty());
+  EXPECT_EQ(full.out.compare(0, half.out.size(), half.out), 0);
+  EXPECT_EQ(half.err.rfind(cut_short + "Error: The input ended inside a record; its last ", 0),
+            0u)
+      << half.err;
+
+  // Cut inside the checksum: every event is there, but the file is not whole.
+  run_result_t checksum = dump({}, whole.substr(0, whole.size() - 2));
+  EXPECT_EQ(checksum.exit_status, 1);
+  EXPECT_EQ(checksum.out, full.out);
+  EXPECT_EQ(checksum.err, cut_short + "Error: The input is incomplete.\n");
 }
 
 // ---- Command line and output ---------------------------------------------------
