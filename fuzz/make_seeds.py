@@ -8,6 +8,7 @@ it is. Seeds synthesized by sample_synth are added by `make fuzz-seeds`.
 """
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -79,6 +80,9 @@ def main():
         write('fuzz_round_trip', 'v%d' % version, s)
         header = b'VELKOR' + u16(12) + u8(1) + u8(1) + u8(0) + u8(0)
         write('fuzz_sample_stats', 'v%d_raw' % version, header + s)
+    deflated = b'VELKOR' + u16(12) + u8(1) + u8(1) + u8(0) + u8(1)
+    write('fuzz_sample_stats', 'v3_deflated', deflated + zlib.compress(stream(3)))
+    write('fuzz_sample_stats', 'v1_legacy', zlib.compress(stream(1)))
 
 
 if __name__ == '__main__':

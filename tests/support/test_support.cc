@@ -14,6 +14,9 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <atomic>
+#include <algorithm>
 
 #include <boost/filesystem.hpp>
 
@@ -142,6 +145,16 @@ void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOC
 }  // namespace
 
 run_result_t run_program(const std::vector<std::string>& argv, const run_options_t& options) {
+  // Writing to a child that has gone must not kill the test: the write fails
+  // with EPIPE instead. Set once for the whole test program, which may run
+  // programs from several threads.
+  static const bool pipe_ignored = [] {
+    struct sigaction ignore_pipe;
+    memset(&ignore_pipe, 0, sizeof(ignore_pipe));
+    ignore_pipe.sa_handler = SIG_IGN;
+    return sigaction(SIGPIPE, &ignore_pipe, NULL) == 0;
+  }();
+  (void)pipe_ignored;
   int in_pipe[2], out_pipe[2], err_pipe[2];
   if (pipe2(in_pipe, O_CLOEXEC) != 0 || pipe2(out_pipe, O_CLOEXEC) != 0 ||
       pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -150,6 +163,23 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(NULL);
+  // The child's environment is built here: between fork and exec only
+  // async-signal-safe calls are made, since other threads may be running.
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != NULL; ++e) {
+    std::string entry(*e);
+    std::string name = entry.substr(0, entry.find('='));
+    if (options.env.count(name) == 0) env_strings.push_back(entry);
+  }
+  for (const auto& kv : options.env) {
+    if (kv.second != "\x01unset") env_strings.push_back(kv.first + "=" + kv.second);
+  }
+  std::vector<char*> envp;
+  for (std::string& e : env_strings) envp.push_back(&e[0]);
+  envp.push_back(NULL);
+  struct sigaction default_pipe;
+  memset(&default_pipe, 0, sizeof(default_pipe));
+  default_pipe.sa_handler = SIG_DFL;
 
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -158,15 +188,11 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
     dup2(in_pipe[0], 0);
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
-    for (const auto& kv : options.env) {
-      if (kv.second == "\x01unset") unsetenv(kv.first.c_str());
-      else setenv(kv.first.c_str(), kv.second.c_str(), 1);
-    }
     if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0) {
       _exit(126);
     }
-    signal(SIGPIPE, SIG_DFL);
-    execv(args[0], args.data());
+    sigaction(SIGPIPE, &default_pipe, NULL);
+    execve(args[0], args.data(), envp.data());
     const char msg[] = "run_program: exec failed\n";
     ssize_t ignored = write(2, msg, sizeof(msg) - 1);
     (void)ignored;
@@ -180,11 +206,6 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
   set_nonblocking(out_pipe[0]);
   set_nonblocking(err_pipe[0]);
 
-  // Writing to a child that has gone must not kill the test.
-  struct sigaction ignore_pipe, old_pipe;
-  memset(&ignore_pipe, 0, sizeof(ignore_pipe));
-  ignore_pipe.sa_handler = SIG_IGN;
-  sigaction(SIGPIPE, &ignore_pipe, &old_pipe);
 
   run_result_t result;
   size_t written = 0;
@@ -257,13 +278,31 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
       usleep(2000);
     }
   }
-  sigaction(SIGPIPE, &old_pipe, NULL);
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {
     result.signal = WTERMSIG(status);
   }
   return result;
+}
+
+}}  // namespace velkor::testkit
+
+namespace velkor { namespace testkit {
+
+std::vector<run_result_t> run_programs(const std::vector<program_run_t>& runs, unsigned jobs) {
+  std::vector<run_result_t> results(runs.size());
+  std::atomic<size_t> next(0);
+  std::vector<std::thread> workers;
+  for (unsigned j = 0; j < std::max(1u, jobs); ++j) {
+    workers.emplace_back([&] {
+      for (size_t i = next++; i < runs.size(); i = next++) {
+        results[i] = run_program(runs[i].argv, runs[i].options);
+      }
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  return results;
 }
 
 }}  // namespace velkor::testkit

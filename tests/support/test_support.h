@@ -93,5 +93,14 @@ struct run_result_t {
 run_result_t run_program(const std::vector<std::string>& argv,
                          const run_options_t& options = run_options_t());
 
+struct program_run_t {
+  std::vector<std::string> argv;
+  run_options_t options;
+};
+
+// Runs every program with up to `jobs` of them at a time; the results come
+// back in the order of the runs.
+std::vector<run_result_t> run_programs(const std::vector<program_run_t>& runs, unsigned jobs);
+
 }}  // namespace velkor::testkit
 #endif
