@@ -4,7 +4,7 @@
 Each seed is a small binary event stream: a version record and one record of
 every code, in the framing of versions 0, 1 and 3. The decoder target reads
 one leading byte that chooses its block sizes; the others read the stream as
-it is. Seeds synthesized by sample_synth are added by `make fuzz-seeds`.
+it is. scripts/make_fuzz_seeds.sh runs this and adds small synthesized files.
 """
 import os
 import struct

@@ -224,7 +224,7 @@ std::vector<hostile_case_t> crafted_cases() {
 
 // ---- Checks -----------------------------------------------------------------------
 
-const char* const readers[] = {"sample_stats"};
+const char* const readers[] = {"sample_stats", "sample_dump"};
 
 struct named_input_t {
   std::string name;

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Regenerates the seed corpora of the fuzz targets in fuzz/corpus/: the
+# hand-built streams of fuzz/make_seeds.py and two small synthesized files.
+#   scripts/make_fuzz_seeds.sh <build folder with bin/sample_synth>
+set -euo pipefail
+build=$1
+root=$(cd "$(dirname "$0")/.." && pwd)
+python3 "$root/fuzz/make_seeds.py"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+"$build/bin/sample_synth" --samples 40 --threads 3 --line-size 64 --line-size 128 \
+  --compression none --seed 7 -o "$tmp/raw"
+"$build/bin/sample_synth" --samples 40 --threads 2 --compression deflate --seed 8 -o "$tmp/deflated"
+corpus=$root/fuzz/corpus
+cp "$tmp/raw" "$corpus/fuzz_sample_stats/synth_raw"
+cp "$tmp/deflated" "$corpus/fuzz_sample_stats/synth_deflated"
+# The decoder targets read the event stream without its 12-byte container
+# header; the decoder target's first byte chooses its block sizes.
+tail -c +13 "$tmp/raw" > "$corpus/fuzz_round_trip/synth"
+{ printf '\x10'; tail -c +13 "$tmp/raw"; } > "$corpus/fuzz_decoder/synth_blocks"
