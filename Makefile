@@ -5,6 +5,9 @@
 #   make demo      build, synthesize a sample file and run the main job on it
 #   make fuzz      build the fuzz targets (clang, libFuzzer) and run each for
 #                  FUZZ_SECONDS (default 60) in build-fuzz/
+#   make bench     build with the benchmarks, time sample_stats against the
+#                  inflate floor on synthesized files (BENCH_RUNS runs) and
+#                  run the micro-benchmarks
 #   make clean     remove the build folders
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -14,7 +17,9 @@ SETUP := scripts/setup.sh
 FUZZ_SECONDS ?= 60
 FUZZ_FLAGS ?=
 
-.PHONY: all setup build test sanitize demo fuzz fuzz-build clean
+BENCH_RUNS ?= 5
+
+.PHONY: all setup build test sanitize demo fuzz fuzz-build bench clean
 
 all: build
 
@@ -43,6 +48,13 @@ DEMO_SYNTH := --samples 50000 --threads 4 --line-size 64 --line-size 128 --seed 
 demo: build
 	build/bin/sample_synth $(DEMO_SYNTH) -o $(DEMO_FILE)
 	build/bin/sample_stats -i $(DEMO_FILE)
+
+bench:
+	@$(SETUP) --bench
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON -DVK_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+	scripts/bench.sh build $(BENCH_RUNS)
+	build/bench/micro_bench --benchmark_min_time=1
 
 fuzz-build:
 	@$(SETUP) --fuzz
