@@ -47,10 +47,31 @@ const codec_event_entry_t events_v1[] = {
     {-1, 0xFFFFFFFFu, NULL},
 };
 
-const codec_event_entry_t* codec_find_code(const codec_event_entry_t* table, uint32_t code) {
+namespace {
+
+const codec_event_entry_t* search_code(const codec_event_entry_t* table, uint32_t code) {
   const codec_event_entry_t* entry = table;
   while (!codec_entry_is_end(entry) && entry->code != code) ++entry;
   return entry;
+}
+
+// The search above done once for every one-byte code of a table.
+struct code_index_t {
+  explicit code_index_t(const codec_event_entry_t* table) {
+    for (uint32_t code = 0; code < 256; ++code) entries[code] = search_code(table, code);
+  }
+  const codec_event_entry_t* entries[256];
+};
+
+}  // namespace
+
+const codec_event_entry_t* codec_find_code(const codec_event_entry_t* table, uint32_t code) {
+  // Record codes on the wire are single bytes; the decoder asks once per record.
+  static const code_index_t v0(events_v0);
+  static const code_index_t v1(events_v1);
+  if (code < 256 && table == events_v0) return v0.entries[code];
+  if (code < 256 && table == events_v1) return v1.entries[code];
+  return search_code(table, code);
 }
 
 const codec_event_entry_t* codec_find_kind(const codec_event_entry_t* table, int kind) {

@@ -19,9 +19,10 @@ namespace velkor { namespace library {
 
 class qnt_decoder_binary_t;
 
-// Reads the payload of one record (its length given) into a new event, or
-// into nothing for the version record.
-typedef qnt_event_t* (qnt_decoder_binary_t::*codec_decode_t)(uint64_t length);
+// Reads the payload of one record (its length given) into an event that the
+// decoder owns and hands to its flow, or into nothing (null) for the version
+// record.
+typedef const qnt_event_t* (qnt_decoder_binary_t::*codec_decode_t)(uint64_t length);
 
 // One record code: the event kind it carries (-1 for the version record and
 // the older sample layouts, which the writer never uses), its code on the

@@ -34,16 +34,11 @@ void codec_buffer_t::write(const char* src, size_t n) {
   write_pos_ += n;
 }
 
-const char* codec_buffer_t::read(size_t n) {
+void codec_buffer_t::read_failed(size_t n) const {
   if (units_ && unit_end_ - read_pos_ < n) {
     throw codec_exception_t("Unexpected number of bytes read.", true);
   }
-  if (write_pos_ - read_pos_ < n) {
-    throw codec_exception_t("Read beyond end of buffer.", true);
-  }
-  const char* p = data_ + read_pos_;
-  read_pos_ += n;
-  return p;
+  throw codec_exception_t("Read beyond end of buffer.", true);
 }
 
 void codec_buffer_t::assert_read(size_t n) {

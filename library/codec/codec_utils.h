@@ -39,7 +39,12 @@ class codec_buffer_t {
   // unit throws "Unexpected number of bytes read." instead, so that a record
   // whose fields overrun its length fails at that record, whatever follows it
   // in the buffer.
-  const char* read(size_t n);
+  const char* read(size_t n) {
+    if ((units_ && unit_end_ - read_pos_ < n) || write_pos_ - read_pos_ < n) read_failed(n);
+    const char* p = data_ + read_pos_;
+    read_pos_ += n;
+    return p;
+  }
   // Opens the next unit of n bytes; throws "Unexpected number of bytes read."
   // when the previous unit was not consumed exactly.
   void assert_read(size_t n);
@@ -55,6 +60,9 @@ class codec_buffer_t {
  private:
   codec_buffer_t(const codec_buffer_t&) = delete;
   codec_buffer_t& operator=(const codec_buffer_t&) = delete;
+
+  // Throws the exception that a read of n bytes deserves.
+  [[noreturn]] void read_failed(size_t n) const;
 
   char* data_;
   uint64_t capacity_;

@@ -1,7 +1,5 @@
 #include "codec/decoder_binary.h"
 
-#include <memory>
-
 #include <boost/lexical_cast.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -50,9 +48,8 @@ stream_status_t qnt_decoder_binary_t::process_data(const char* data, size_t leng
     if (record_code == codec_version_code && flow_initialized) {
       throw codec_exception_t("Version record after the first event record.", true);
     }
-    qnt_event_t* decoded = (this->*entry->decode)(record_length);
-    if (decoded == NULL) continue;
-    boost::shared_ptr<qnt_event_t> event(decoded);
+    const qnt_event_t* event = (this->*entry->decode)(record_length);
+    if (event == NULL) continue;
     flow_status_t status = flow->process_event(*event);
     if (status != flow_status_ok) return flow_to_stream_status(status);
   }
@@ -97,7 +94,7 @@ void qnt_decoder_binary_t::version_select(uint64_t length) {
   context.set_version(version, static_cast<int>(minor_version), writer_revision, flow_parameter);
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_version_select(uint64_t length) {
+const qnt_event_t* qnt_decoder_binary_t::event_version_select(uint64_t length) {
   version_select(length);
   return NULL;
 }
@@ -105,13 +102,12 @@ qnt_event_t* qnt_decoder_binary_t::event_version_select(uint64_t length) {
 namespace {
 
 template <class T>
-T* read_access_event(codec_buffer_t* buffer) {
-  std::unique_ptr<T> e(new T);
+const T* read_access_event(codec_buffer_t* buffer, T* e) {
   e->pc = binary_decode_address_v0(buffer);
   e->addr = binary_decode_address_v0(buffer);
   e->thread_id = binary_decode_uint32(buffer);
   e->size = binary_decode_uint16(buffer);
-  return e.release();
+  return e;
 }
 
 // A sample id: a 32-bit value in the low half of a 64-bit field.
@@ -121,20 +117,23 @@ uint32_t decode_id64(codec_buffer_t* buffer) {
 
 }  // namespace
 
-qnt_event_t* qnt_decoder_binary_t::event_read(uint64_t) {
-  return read_access_event<qnt_event_read_t>(&buffer);
+// Every reader sets every field of its event, so that nothing of an earlier
+// record shows through.
+
+const qnt_event_t* qnt_decoder_binary_t::event_read(uint64_t) {
+  return read_access_event(&buffer, &read_event);
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_write(uint64_t) {
-  return read_access_event<qnt_event_write_t>(&buffer);
+const qnt_event_t* qnt_decoder_binary_t::event_write(uint64_t) {
+  return read_access_event(&buffer, &write_event);
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_prefetch(uint64_t) {
-  return read_access_event<qnt_event_prefetch_t>(&buffer);
+const qnt_event_t* qnt_decoder_binary_t::event_prefetch(uint64_t) {
+  return read_access_event(&buffer, &prefetch_event);
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_sample_begin(uint64_t) {
-  std::unique_ptr<qnt_event_sample_begin_t> e(new qnt_event_sample_begin_t);
+const qnt_event_t* qnt_decoder_binary_t::event_sample_begin(uint64_t) {
+  qnt_event_sample_begin_t* e = &sample_begin_event;
   e->pc = binary_decode_address_v0(&buffer);
   e->addr = binary_decode_address_v0(&buffer);
   e->time = binary_decode_uint64(&buffer);
@@ -144,11 +143,11 @@ qnt_event_t* qnt_decoder_binary_t::event_sample_begin(uint64_t) {
   e->access_size = binary_decode_uint16(&buffer);
   e->line_size = binary_decode_line_size(&buffer);
   e->next_pc = binary_decode_address_v0(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_sample_end(uint64_t) {
-  std::unique_ptr<qnt_event_sample_end_t> e(new qnt_event_sample_end_t);
+const qnt_event_t* qnt_decoder_binary_t::event_sample_end(uint64_t) {
+  qnt_event_sample_end_t* e = &sample_end_event;
   e->pc = binary_decode_address_v0(&buffer);
   e->addr = binary_decode_address_v0(&buffer);
   e->time = binary_decode_uint64(&buffer);
@@ -157,39 +156,38 @@ qnt_event_t* qnt_decoder_binary_t::event_sample_end(uint64_t) {
   e->access_type = binary_decode_uint8(&buffer);
   e->access_size = binary_decode_uint16(&buffer);
   e->rdist = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_sample_period(uint64_t) {
-  std::unique_ptr<qnt_event_sample_period_t> e(new qnt_event_sample_period_t);
-  e->sample_period = binary_decode_uint32(&buffer);
-  return e.release();
+const qnt_event_t* qnt_decoder_binary_t::event_sample_period(uint64_t) {
+  sample_period_event.sample_period = binary_decode_uint32(&buffer);
+  return &sample_period_event;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_acquisition_begin(uint64_t length) {
-  std::unique_ptr<qnt_event_acquisition_begin_t> e(new qnt_event_acquisition_begin_t);
+const qnt_event_t* qnt_decoder_binary_t::event_acquisition_begin(uint64_t length) {
+  qnt_event_acquisition_begin_t* e = &acquisition_begin_event;
   e->time = binary_decode_uint64(&buffer);
   e->architecture = binary_decode_uint32(&buffer);
   size_t argc = checked_count(binary_decode_uint32(&buffer), 2, length);
   e->argv.resize(argc);
   for (size_t i = 0; i < argc; ++i) binary_decode_data16(&buffer, e->argv[i]);
   binary_decode_data16(&buffer, e->user);
+  e->line_sizes.clear();
   if (payload_left(length) > 0) {
     size_t count = checked_count(binary_decode_uint8(&buffer), 1, length);
     const char* bytes = buffer.read(count);
     e->line_sizes.assign(bytes, bytes + count);
   }
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_acquisition_end(uint64_t) {
-  std::unique_ptr<qnt_event_acquisition_end_t> e(new qnt_event_acquisition_end_t);
-  e->time = binary_decode_uint64(&buffer);
-  return e.release();
+const qnt_event_t* qnt_decoder_binary_t::event_acquisition_end(uint64_t) {
+  acquisition_end_event.time = binary_decode_uint64(&buffer);
+  return &acquisition_end_event;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_mmap(uint64_t length) {
-  std::unique_ptr<qnt_event_mmap_t> e(new qnt_event_mmap_t);
+const qnt_event_t* qnt_decoder_binary_t::event_mmap(uint64_t length) {
+  qnt_event_mmap_t* e = &mmap_event;
   e->address = binary_decode_uint64(&buffer);
   e->size = binary_decode_uint64(&buffer);
   e->attr = binary_decode_uint32(&buffer);
@@ -197,23 +195,24 @@ qnt_event_t* qnt_decoder_binary_t::event_mmap(uint64_t length) {
   e->inode = binary_decode_uint64(&buffer);
   e->offset = binary_decode_uint64(&buffer);
   binary_decode_data16(&buffer, e->filename);
-  if (payload_left(length) > 0) e->time = binary_decode_uint64(&buffer);
-  return e.release();
+  e->time = payload_left(length) > 0 ? binary_decode_uint64(&buffer) : 0;
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_stack(uint64_t length) {
-  std::unique_ptr<qnt_event_stack_t> e(new qnt_event_stack_t);
+const qnt_event_t* qnt_decoder_binary_t::event_stack(uint64_t length) {
+  qnt_event_stack_t* e = &stack_event;
   e->id = binary_decode_uint32(&buffer);
   size_t count = checked_count(binary_decode_uint16(&buffer), 8, length);
   e->return_addresses.resize(count);
   for (size_t i = 0; i < count; ++i) e->return_addresses[i] = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length) {
-  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+const qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length) {
+  qnt_event_sample_t* e = &sample_event;
   qnt_sample_access_t& begin = e->begin;
-  qnt_sample_access_t end;
+  e->ends.resize(1);
+  qnt_sample_access_t& end = e->ends[0];
   begin.addr = binary_decode_uint64(&buffer);
   end.addr = binary_decode_uint64(&buffer);
   begin.time = binary_decode_uint64(&buffer);
@@ -231,7 +230,7 @@ qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length) {
   begin.access_type = binary_decode_uint8(&buffer);
   end.access_type = binary_decode_uint8(&buffer);
   e->line_size = binary_decode_uint8(&buffer);
-  e->ends.push_back(end);
+  e->flags = 0;
   if (payload_left(length) > 0) {
     uint32_t count = binary_decode_uint32(&buffer);
     if (count > 1) {
@@ -240,11 +239,11 @@ qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length) {
       for (size_t i = 1; i <= further; ++i) binary_decode_access(&buffer, e->ends[i]);
     }
   }
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_dangling_deprecated(uint64_t) {
-  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+const qnt_event_t* qnt_decoder_binary_t::event_dangling_deprecated(uint64_t) {
+  qnt_event_sample_t* e = &sample_event;
   e->begin.addr = binary_decode_uint64(&buffer);
   e->begin.time = binary_decode_uint64(&buffer);
   e->begin.pc = binary_decode_uint64(&buffer);
@@ -255,46 +254,48 @@ qnt_event_t* qnt_decoder_binary_t::event_dangling_deprecated(uint64_t) {
   e->begin.size = binary_decode_uint16(&buffer);
   e->begin.access_type = binary_decode_uint8(&buffer);
   e->line_size = binary_decode_uint8(&buffer);
-  return e.release();
+  e->flags = 0;
+  e->ends.clear();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_time_mapping(uint64_t length) {
-  std::unique_ptr<qnt_event_time_mapping_t> e(new qnt_event_time_mapping_t);
+const qnt_event_t* qnt_decoder_binary_t::event_time_mapping(uint64_t length) {
+  qnt_event_time_mapping_t* e = &time_mapping_event;
   size_t count = checked_count(binary_decode_uint16(&buffer), 12, length);
   e->times.resize(count);
   for (size_t i = 0; i < count; ++i) {
     e->times[i].time = binary_decode_uint64(&buffer);
     e->times[i].tid = binary_decode_uint32(&buffer);
   }
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_local_time(uint64_t) {
-  std::unique_ptr<qnt_event_local_time_t> e(new qnt_event_local_time_t);
+const qnt_event_t* qnt_decoder_binary_t::event_local_time(uint64_t) {
+  qnt_event_local_time_t* e = &local_time_event;
   e->tid = binary_decode_uint32(&buffer);
   e->global_time = binary_decode_uint64(&buffer);
   e->local_time = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_burst_begin(uint64_t) {
-  std::unique_ptr<qnt_event_burst_begin_t> e(new qnt_event_burst_begin_t);
+const qnt_event_t* qnt_decoder_binary_t::event_burst_begin(uint64_t) {
+  qnt_event_burst_begin_t* e = &burst_begin_event;
   e->real_time = binary_decode_uint64(&buffer);
   e->time = binary_decode_uint64(&buffer);
   e->opaque_1 = binary_decode_uint64(&buffer);
   e->opaque_2 = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_burst_end(uint64_t) {
-  std::unique_ptr<qnt_event_burst_end_t> e(new qnt_event_burst_end_t);
+const qnt_event_t* qnt_decoder_binary_t::event_burst_end(uint64_t) {
+  qnt_event_burst_end_t* e = &burst_end_event;
   e->real_time = binary_decode_uint64(&buffer);
   e->time = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
-  std::unique_ptr<qnt_event_sample_t> e(new qnt_event_sample_t);
+const qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
+  qnt_event_sample_t* e = &sample_event;
   binary_decode_access(&buffer, e->begin);
   e->next_pc = binary_decode_uint64(&buffer);
   e->stack = binary_decode_uint32(&buffer);
@@ -303,23 +304,23 @@ qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
   size_t count = checked_count(binary_decode_uint32(&buffer), 35, length);
   e->ends.resize(count);
   for (size_t i = 0; i < count; ++i) binary_decode_access(&buffer, e->ends[i]);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_contexts(uint64_t length) {
-  std::unique_ptr<qnt_event_contexts_t> e(new qnt_event_contexts_t);
+const qnt_event_t* qnt_decoder_binary_t::event_contexts(uint64_t length) {
+  qnt_event_contexts_t* e = &contexts_event;
   size_t count = checked_count(binary_decode_uint32(&buffer), 4, length);
   e->contexts.resize(count);
   for (size_t i = 0; i < count; ++i) e->contexts[i] = binary_decode_uint32(&buffer);
-  return e.release();
+  return e;
 }
 
-qnt_event_t* qnt_decoder_binary_t::event_munmap(uint64_t) {
-  std::unique_ptr<qnt_event_munmap_t> e(new qnt_event_munmap_t);
+const qnt_event_t* qnt_decoder_binary_t::event_munmap(uint64_t) {
+  qnt_event_munmap_t* e = &munmap_event;
   e->address = binary_decode_uint64(&buffer);
   e->size = binary_decode_uint64(&buffer);
   e->time = binary_decode_uint64(&buffer);
-  return e.release();
+  return e;
 }
 
 }}  // namespace velkor::library

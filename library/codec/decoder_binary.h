@@ -10,6 +10,7 @@
 
 #include "codec/codec_binary.h"
 #include "codec/codec_utils.h"
+#include "events/qnt_events.h"
 #include "flow/quenth_flow.h"
 #include "stream/stream.h"
 #include "support/warning_consumer.h"
@@ -46,27 +47,30 @@ class qnt_decoder_binary_t : public stream_t {
   uint64_t buffer_capacity() const { return buffer.capacity(); }
 
   // ---- Record readers, one per code; each reads the payload of the given
-  // length and returns a new event (the table in codec_binary refers to them).
-  qnt_event_t* event_read(uint64_t length);
-  qnt_event_t* event_write(uint64_t length);
-  qnt_event_t* event_prefetch(uint64_t length);
-  qnt_event_t* event_sample_begin(uint64_t length);
-  qnt_event_t* event_sample_end(uint64_t length);
-  qnt_event_t* event_sample_period(uint64_t length);
-  qnt_event_t* event_acquisition_begin(uint64_t length);
-  qnt_event_t* event_acquisition_end(uint64_t length);
-  qnt_event_t* event_mmap(uint64_t length);
-  qnt_event_t* event_version_select(uint64_t length);  // no event: null
-  qnt_event_t* event_stack(uint64_t length);
-  qnt_event_t* event_sample_deprecated(uint64_t length);    // code 11
-  qnt_event_t* event_dangling_deprecated(uint64_t length);  // code 12
-  qnt_event_t* event_time_mapping(uint64_t length);
-  qnt_event_t* event_local_time(uint64_t length);
-  qnt_event_t* event_burst_begin(uint64_t length);
-  qnt_event_t* event_burst_end(uint64_t length);
-  qnt_event_t* event_sample(uint64_t length);
-  qnt_event_t* event_contexts(uint64_t length);
-  qnt_event_t* event_munmap(uint64_t length);
+  // length into the decoder's event of its kind and returns it (the table in
+  // codec_binary refers to them). The event is valid until the next record
+  // is read: one object per kind is filled again and again, so that decoding
+  // allocates nothing per record once the lists inside have grown.
+  const qnt_event_t* event_read(uint64_t length);
+  const qnt_event_t* event_write(uint64_t length);
+  const qnt_event_t* event_prefetch(uint64_t length);
+  const qnt_event_t* event_sample_begin(uint64_t length);
+  const qnt_event_t* event_sample_end(uint64_t length);
+  const qnt_event_t* event_sample_period(uint64_t length);
+  const qnt_event_t* event_acquisition_begin(uint64_t length);
+  const qnt_event_t* event_acquisition_end(uint64_t length);
+  const qnt_event_t* event_mmap(uint64_t length);
+  const qnt_event_t* event_version_select(uint64_t length);  // no event: null
+  const qnt_event_t* event_stack(uint64_t length);
+  const qnt_event_t* event_sample_deprecated(uint64_t length);    // code 11
+  const qnt_event_t* event_dangling_deprecated(uint64_t length);  // code 12
+  const qnt_event_t* event_time_mapping(uint64_t length);
+  const qnt_event_t* event_local_time(uint64_t length);
+  const qnt_event_t* event_burst_begin(uint64_t length);
+  const qnt_event_t* event_burst_end(uint64_t length);
+  const qnt_event_t* event_sample(uint64_t length);
+  const qnt_event_t* event_contexts(uint64_t length);
+  const qnt_event_t* event_munmap(uint64_t length);
 
  private:
   qnt_decoder_binary_t(const qnt_decoder_binary_t&) = delete;
@@ -89,6 +93,25 @@ class qnt_decoder_binary_t : public stream_t {
   bool expect_header;
   uint8_t record_code;
   uint64_t record_length;
+
+  // The events that the record readers fill, one per kind.
+  qnt_event_read_t read_event;
+  qnt_event_write_t write_event;
+  qnt_event_prefetch_t prefetch_event;
+  qnt_event_sample_begin_t sample_begin_event;
+  qnt_event_sample_end_t sample_end_event;
+  qnt_event_sample_period_t sample_period_event;
+  qnt_event_acquisition_begin_t acquisition_begin_event;
+  qnt_event_acquisition_end_t acquisition_end_event;
+  qnt_event_mmap_t mmap_event;
+  qnt_event_munmap_t munmap_event;
+  qnt_event_stack_t stack_event;
+  qnt_event_sample_t sample_event;
+  qnt_event_time_mapping_t time_mapping_event;
+  qnt_event_local_time_t local_time_event;
+  qnt_event_burst_begin_t burst_begin_event;
+  qnt_event_burst_end_t burst_end_event;
+  qnt_event_contexts_t contexts_event;
 };
 
 }}  // namespace velkor::library

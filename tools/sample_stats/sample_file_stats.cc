@@ -2,26 +2,31 @@
 
 #include "stats_report.h"
 
+#include <iterator>
+
 namespace velkor { namespace sample_stats {
 
 using namespace library;
 
 void inc_pc_counter(pc_counters_t& counters, qnt_address_t pc) {
-  pc_counters_t::index<by_pc>::type& pcs = counters.get<by_pc>();
-  pc_counters_t::index<by_pc>::type::iterator it = pcs.find(pc);
+  pc_counters_t::index<by_pc_hash>::type& pcs = counters.get<by_pc_hash>();
+  pc_counters_t::index<by_pc_hash>::type::iterator it = pcs.find(pc);
   if (it == pcs.end()) {
     counters.insert(pc_count_t{pc, 1});
-  } else {
-    // Re-placed in by_count only when the grown count breaks the order.
-    pcs.modify(it, [](pc_count_t& entry) { ++entry.count; });
+    return;
   }
-}
-
-bool comm_entry_t::operator<(const comm_entry_t& other) const {
-  if (from_thread.value != other.from_thread.value) return from_thread.value < other.from_thread.value;
-  if (to_thread.value != other.to_thread.value) return to_thread.value < other.to_thread.value;
-  if (from_type != other.from_type) return from_type < other.from_type;
-  return to_type < other.to_type;
+  // The entry stays where it is while the next entry's count is not smaller
+  // than its grown count: then the count grows in place, which keeps every
+  // index in order. Otherwise the container re-places it after all entries
+  // of its new count.
+  pc_counters_t::index<by_count>::type& counts = counters.get<by_count>();
+  pc_counters_t::index<by_count>::type::iterator at = counters.project<by_count>(it);
+  pc_counters_t::index<by_count>::type::iterator next = std::next(at);
+  if (next == counts.end() || next->count > at->count) {
+    ++at->count;
+  } else {
+    counts.modify(at, [](pc_count_t& entry) { ++entry.count; });
+  }
 }
 
 sample_file_stats_t::sample_file_stats_t() : time_buckets_(bucket_count, 0) {}
@@ -42,8 +47,16 @@ void sample_file_stats_t::time_bucket_add(uint64_t t) {
 
 // ---- Samples ---------------------------------------------------------------------
 
+line_size_stat_t& sample_file_stats_t::stat_for(qnt_line_size_t line_size) {
+  if (last_stat_ == nullptr || line_size != last_line_size_) {
+    last_stat_ = &line_stats_[line_size];
+    last_line_size_ = line_size;
+  }
+  return *last_stat_;
+}
+
 void sample_file_stats_t::add_sample_begin_stats(const qnt_event_sample_begin_t& begin) {
-  line_size_stat_t& stat = line_stats_[begin.line_size];
+  line_size_stat_t& stat = stat_for(begin.line_size);
   ++stat.kind_counts[kind_sample_begin][begin.access_type];
   stat.begin_times.insert(begin.time);
   inc_pc_counter(stat.begin_pcs, begin.pc);
@@ -51,41 +64,45 @@ void sample_file_stats_t::add_sample_begin_stats(const qnt_event_sample_begin_t&
   time_bucket_add(begin.time);
 }
 
+void sample_file_stats_t::count_end(line_size_stat_t& stat, uint64_t time, qnt_address_t pc,
+                                    qnt_access_type_t access_type) {
+  ++stat.kind_counts[kind_sample_end][access_type];
+  stat.end_times.insert(time);
+  inc_pc_counter(stat.end_pcs, pc);
+  if (time > max_time_) max_time_ = time;
+}
+
 void sample_file_stats_t::add_sample_end_stats(const qnt_event_sample_begin_t& begin,
                                                const qnt_event_sample_end_t& end) {
-  line_size_stat_t& stat = line_stats_[begin.line_size];
-  ++stat.kind_counts[kind_sample_end][end.access_type];
-  stat.end_times.insert(end.time);
-  inc_pc_counter(stat.end_pcs, end.pc);
-  if (end.time > max_time_) max_time_ = end.time;
+  count_end(stat_for(begin.line_size), end.time, end.pc, end.access_type);
 }
 
 flow_status_t sample_file_stats_t::sample_begin(const qnt_event_sample_begin_t& event) {
   add_sample_begin_stats(event);
-  std::map<uint32_t, qnt_event_sample_end_t>::iterator end = pending_ends_.find(event.sample_id);
+  auto end = pending_ends_.find(event.sample_id);
   if (end != pending_ends_.end()) {
-    add_sample_end_stats(event, end->second);
+    count_end(stat_for(event.line_size), end->second.time, end->second.pc,
+              end->second.access_type);
     pending_ends_.erase(end);
   } else {
-    pending_begins_[event.sample_id] = event;
+    pending_begins_[event.sample_id] = event.line_size;
   }
   return flow_status_ok;
 }
 
 flow_status_t sample_file_stats_t::sample_end(const qnt_event_sample_end_t& event) {
-  std::map<uint32_t, qnt_event_sample_begin_t>::iterator begin =
-      pending_begins_.find(event.sample_id);
+  auto begin = pending_begins_.find(event.sample_id);
   if (begin != pending_begins_.end()) {
-    add_sample_end_stats(begin->second, event);
+    count_end(stat_for(begin->second), event.time, event.pc, event.access_type);
     pending_begins_.erase(begin);
   } else {
-    pending_ends_[event.sample_id] = event;
+    pending_ends_[event.sample_id] = pending_end_t{event.time, event.pc, event.access_type};
   }
   return flow_status_ok;
 }
 
 void sample_file_stats_t::add_sample_stats(const qnt_event_sample_t& event) {
-  line_size_stat_t& stat = line_stats_[qnt_line_size_from_log(event.line_size)];
+  line_size_stat_t& stat = stat_for(qnt_line_size_from_log(event.line_size));
   const qnt_sample_access_t& begin = event.begin;
   ++stat.kind_counts[kind_sample_begin][begin.access_type];
   stat.begin_times.insert(begin.time);
@@ -94,24 +111,35 @@ void sample_file_stats_t::add_sample_stats(const qnt_event_sample_t& event) {
 
   if (!event.ends.empty()) {
     const qnt_sample_access_t& first = event.ends.front();
-    ++stat.kind_counts[kind_sample_end][first.access_type];
-    stat.end_times.insert(first.time);
-    inc_pc_counter(stat.end_pcs, first.pc);
-    if (first.time > max_time_) max_time_ = first.time;
+    count_end(stat, first.time, first.pc, first.access_type);
   }
 
   ++stat.access_type_counts[begin.access_type];
   const qnt_sample_access_t* previous = &begin;
   for (const qnt_sample_access_t& end : event.ends) {
     ++stat.access_type_counts[end.access_type];
-    comm_entry_t key;
-    key.from_thread = previous->thread;
-    key.to_thread = end.thread;
-    key.from_type = previous->access_type;
-    key.to_type = end.access_type;
-    ++communication_[key];
+    comm_key_t key{(uint64_t(previous->thread.value) << 32) | end.thread.value,
+                   static_cast<uint16_t>((previous->access_type << 8) | end.access_type)};
+    ++comm_counts_[key];
+    communication_current_ = false;
     previous = &end;
   }
+}
+
+const sample_file_stats_t::communication_t& sample_file_stats_t::communication() const {
+  if (!communication_current_) {
+    communication_.clear();
+    for (const auto& entry : comm_counts_) {
+      comm_entry_t key;
+      key.from_thread = static_cast<uint32_t>(entry.first.threads >> 32);
+      key.to_thread = static_cast<uint32_t>(entry.first.threads);
+      key.from_type = static_cast<qnt_access_type_t>(entry.first.types >> 8);
+      key.to_type = static_cast<qnt_access_type_t>(entry.first.types);
+      communication_[key] = entry.second;
+    }
+    communication_current_ = true;
+  }
+  return communication_;
 }
 
 flow_status_t sample_file_stats_t::sample(const qnt_event_sample_t& event) {
@@ -161,7 +189,7 @@ flow_status_t sample_file_stats_t::mmap(const qnt_event_mmap_t& event) {
 
 void sample_file_stats_t::count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat) {
   for (const auto& pending : pending_begins_) {
-    if (pending.second.line_size == line_size) ++stat.danglings;
+    if (pending.second == line_size) ++stat.danglings;
   }
 }
 

@@ -10,15 +10,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <set>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
+#include <boost/multi_index/hashed_index.hpp>
 #include <boost/multi_index/member.hpp>
 #include <boost/multi_index/ordered_index.hpp>
 #include <boost/multi_index/tag.hpp>
 #include <boost/multi_index_container.hpp>
 
+#include "distinct_times.h"
 #include "events/qnt_events.h"
 #include "events/qnt_types.h"
 #include "flow/quenth_flow.h"
@@ -39,18 +43,24 @@ using library::qnt_thread_id_t;
 
 struct pc_count_t {
   qnt_address_t pc;
-  uint64_t count;
+  // Mutable so that a count may grow in place while the by_count order
+  // still holds (see inc_pc_counter); every other change goes through the
+  // container.
+  mutable uint64_t count;
 };
 
 struct by_pc {};
 struct by_count {};
+
+struct by_pc_hash {};
 
 // Samples per pc, ordered by pc (unique) and by count (ascending). An entry
 // inserted or re-placed in by_count goes after the entries of equal count; an
 // entry whose count grows stays where it is while the next entry's count is
 // not smaller, else it moves after all entries of its new count. The top list
 // reads by_count from its end, so among equal counts the entry placed last
-// comes first.
+// comes first. A third, hashed index finds a pc without walking the tree:
+// every sample looks one up.
 typedef boost::multi_index_container<
     pc_count_t,
     boost::multi_index::indexed_by<
@@ -59,7 +69,11 @@ typedef boost::multi_index_container<
             boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc> >,
         boost::multi_index::ordered_non_unique<
             boost::multi_index::tag<by_count>,
-            boost::multi_index::member<pc_count_t, uint64_t, &pc_count_t::count> > > >
+            boost::multi_index::member<pc_count_t, uint64_t, &pc_count_t::count> >,
+        boost::multi_index::hashed_unique<
+            boost::multi_index::tag<by_pc_hash>,
+            boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc>,
+            std::hash<qnt_address_t> > > >
     pc_counters_t;
 
 // Adds one to the count of pc, inserting (pc, 1) when it is new.
@@ -76,26 +90,74 @@ struct communication_statistics_t {
     qnt_access_type_t from_type = 0;
     qnt_access_type_t to_type = 0;
 
-    bool operator<(const comm_entry_t& other) const;
+    bool operator<(const comm_entry_t& other) const {
+      // from_thread, then to_thread, as one 64-bit comparison.
+      uint64_t threads = (uint64_t(from_thread.value) << 32) | to_thread.value;
+      uint64_t other_threads = (uint64_t(other.from_thread.value) << 32) | other.to_thread.value;
+      if (threads != other_threads) return threads < other_threads;
+      if (from_type != other.from_type) return from_type < other.from_type;
+      return to_type < other.to_type;
+    }
   };
 };
 
 typedef communication_statistics_t::comm_entry_t comm_entry_t;
+
+// ---- Counts per access type ----------------------------------------------------
+
+// A count per access type (any byte value), listed like an ordered map of the
+// types that were counted: ascending, as pairs (type, count), and only those
+// whose count is not zero. One array instead of a tree, since every sample
+// adds to it.
+class access_type_counts_t {
+ public:
+  typedef std::pair<qnt_access_type_t, uint64_t> value_type;
+
+  class const_iterator {
+   public:
+    const_iterator(const uint64_t* counts, unsigned type) : counts_(counts), type_(type) { skip(); }
+    value_type operator*() const {
+      return value_type(static_cast<qnt_access_type_t>(type_), counts_[type_]);
+    }
+    const_iterator& operator++() {
+      ++type_;
+      skip();
+      return *this;
+    }
+    bool operator==(const const_iterator& o) const { return type_ == o.type_; }
+    bool operator!=(const const_iterator& o) const { return type_ != o.type_; }
+
+   private:
+    void skip() {
+      while (type_ < 256 && counts_[type_] == 0) ++type_;
+    }
+    const uint64_t* counts_;
+    unsigned type_;
+  };
+
+  access_type_counts_t() : counts_() {}
+  uint64_t& operator[](qnt_access_type_t type) { return counts_[type]; }
+  const_iterator begin() const { return const_iterator(counts_, 0); }
+  const_iterator end() const { return const_iterator(counts_, 256); }
+
+ private:
+  uint64_t counts_[256];
+};
 
 // ---- Statistics of one line size ----------------------------------------------
 
 struct line_size_stat_t {
   // Sample begins (under kind_sample_begin) and ends (under kind_sample_end)
   // by the access type of the begin or end access. No other kind is entered.
-  std::map<qnt_event_kind_t, std::map<qnt_access_type_t, uint64_t> > kind_counts;
+  std::map<qnt_event_kind_t, access_type_counts_t> kind_counts;
   pc_counters_t begin_pcs;
   pc_counters_t end_pcs;
-  std::set<uint64_t> begin_times;  // distinct
-  std::set<uint64_t> end_times;    // distinct
+  distinct_times_t begin_times;
+  distinct_times_t end_times;
   // Begins that never met their end; filled by count_danglings.
   uint64_t danglings = 0;
   // Access types of every access of the complete sample events.
-  std::map<qnt_access_type_t, uint64_t> access_type_counts;
+  access_type_counts_t access_type_counts;
 };
 
 // ---- The flow -------------------------------------------------------------------
@@ -162,16 +224,33 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   uint64_t burst_count() const { return burst_count_; }
   const std::map<uint64_t, uint64_t>& burst_begins() const { return burst_begins_; }
   const std::map<uint64_t, uint64_t>& burst_ends() const { return burst_ends_; }
-  const communication_t& communication() const { return communication_; }
+  // Ordered by comm_entry_t::operator<.
+  const communication_t& communication() const;
 
  private:
   // Largest sample time counted (begins of separate events, all ends).
   uint64_t max_time_ = 0;
   line_stats_t line_stats_;
+  // What counting needs of a separate begin or end that waits for its
+  // partner: the line size of a begin; the time, pc and type of an end.
+  struct pending_end_t {
+    uint64_t time;
+    qnt_address_t pc;
+    qnt_access_type_t access_type;
+  };
+  // The statistics of a line size, created on first use.
+  line_size_stat_t& stat_for(qnt_line_size_t line_size);
+  // Counts an end under the given line size.
+  void count_end(line_size_stat_t& stat, uint64_t time, qnt_address_t pc,
+                 qnt_access_type_t access_type);
+
   // Separate begins and ends waiting for their partner, by sample id; a
   // later one of the same id replaces an earlier one.
-  std::map<uint32_t, library::qnt_event_sample_begin_t> pending_begins_;
-  std::map<uint32_t, library::qnt_event_sample_end_t> pending_ends_;
+  std::unordered_map<uint32_t, qnt_line_size_t> pending_begins_;
+  std::unordered_map<uint32_t, pending_end_t> pending_ends_;
+  // The line size used last and its statistics (map nodes do not move).
+  qnt_line_size_t last_line_size_ = 0;
+  line_size_stat_t* last_stat_ = nullptr;
   uint64_t stack_count_ = 0;
   // Always bucket_count buckets covering the times 0 to
   // bucket_count * bucket_width_ - 1.
@@ -182,7 +261,21 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   uint64_t burst_count_ = 0;
   std::map<uint64_t, uint64_t> burst_begins_;  // burst number -> real_time
   std::map<uint64_t, uint64_t> burst_ends_;    // burst number -> real_time
-  communication_t communication_;
+  // Counted in a hash table keyed by the packed entry (threads in one
+  // 64-bit word, types in another); the ordered map is built when asked for.
+  struct comm_key_t {
+    uint64_t threads;
+    uint16_t types;
+    bool operator==(const comm_key_t& o) const { return threads == o.threads && types == o.types; }
+  };
+  struct comm_key_hash_t {
+    size_t operator()(const comm_key_t& k) const {
+      return std::hash<uint64_t>()(k.threads * 0x9e3779b97f4a7c15ull ^ k.types);
+    }
+  };
+  std::unordered_map<comm_key_t, uint64_t, comm_key_hash_t> comm_counts_;
+  mutable communication_t communication_;
+  mutable bool communication_current_ = true;
 };
 
 }}  // namespace velkor::sample_stats
