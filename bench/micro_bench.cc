@@ -82,22 +82,17 @@ class keeping_flow_t : public quenth_flow_t {
  public:
   flow_status_t flow_init(uint64_t) override { return flow_status_ok; }
   flow_status_t process_event(const qnt_event_t& event) override;
-  std::vector<std::shared_ptr<qnt_event_t>> events;
+  std::vector<std::unique_ptr<qnt_event_t>> events;
 };
-
-template <class T>
-std::shared_ptr<qnt_event_t> copy_as(const qnt_event_t& e) {
-  return std::make_shared<T>(static_cast<const T&>(e));
-}
 
 flow_status_t keeping_flow_t::process_event(const qnt_event_t& e) {
   switch (e.get_kind()) {
-    case kind_sample_begin: events.push_back(copy_as<qnt_event_sample_begin_t>(e)); break;
-    case kind_sample_end: events.push_back(copy_as<qnt_event_sample_end_t>(e)); break;
-    case kind_sample: events.push_back(copy_as<qnt_event_sample_t>(e)); break;
-    case kind_stack: events.push_back(copy_as<qnt_event_stack_t>(e)); break;
-    case kind_burst_begin: events.push_back(copy_as<qnt_event_burst_begin_t>(e)); break;
-    case kind_burst_end: events.push_back(copy_as<qnt_event_burst_end_t>(e)); break;
+    case kind_sample_begin:
+    case kind_sample_end:
+    case kind_sample:
+    case kind_stack:
+    case kind_burst_begin:
+    case kind_burst_end: events.push_back(qnt_event_clone(e)); break;
     default: break;  // the kinds that print lines are left out
   }
   return flow_status_ok;

@@ -5,6 +5,7 @@
 #define LIBRARY_EVENTS_QNT_EVENTS_H_
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -319,6 +320,12 @@ class qnt_event_contexts_t : public qnt_event_t {
 
   std::vector<uint32_t> contexts;  // thread ids, rendered as qnt_thread_id_t
 };
+
+// ---- Copies ------------------------------------------------------------------
+
+// A copy of any event, of its concrete class (the class that get_kind()
+// names); null for a kind outside 0 to 16. For flows that keep what they get.
+std::unique_ptr<qnt_event_t> qnt_event_clone(const qnt_event_t& event);
 
 }}  // namespace velkor::library
 #endif

@@ -54,6 +54,23 @@ TEST(EventKinds, FixedValuesAndCrossKindInequality) {
   EXPECT_EQ(qnt_event_read_t::kind, kind_read);
 }
 
+// A clone has the class of its kind and every field of the original.
+TEST(EventKinds, CloneKeepsClassAndFields) {
+  qnt_event_stack_t stack;
+  stack.id = 9;
+  stack.return_addresses = {1, 2};
+  std::vector<std::shared_ptr<qnt_event_t>> events = one_of_each_kind();
+  events.push_back(std::make_shared<qnt_event_stack_t>(stack));
+  for (const auto& e : events) {
+    std::unique_ptr<qnt_event_t> copy = qnt_event_clone(*e);
+    ASSERT_TRUE(copy != nullptr);
+    EXPECT_EQ(copy->get_kind(), e->get_kind());
+    EXPECT_TRUE(*copy == *e);
+  }
+  EXPECT_EQ(static_cast<const qnt_event_stack_t&>(*qnt_event_clone(stack)).return_addresses,
+            stack.return_addresses);
+}
+
 TEST(EventEquality, SameFieldsDifferentKindsAreNotEqual) {
   qnt_event_read_t read;
   qnt_event_write_t write;
