@@ -2,19 +2,13 @@
 
 #include <cassert>
 
+#include "json_event.h"
+
 namespace velkor { namespace dump {
 
 using namespace library;
 
 namespace {
-
-const char* const names[qnt_event_kind_count] = {
-    "read",          "write",           "prefetch",          "sample_begin",
-    "sample_end",    "sample_period",   "acquisition_begin", "acquisition_end",
-    "mmap",          "munmap",          "stack",             "sample",
-    "time_mapping",  "local_time",      "burst_begin",       "burst_end",
-    "contexts",
-};
 
 // The kinds whose text form spans lines and ends with a newline of its own.
 bool is_multi_line(qnt_event_kind_t kind) {
@@ -23,32 +17,8 @@ bool is_multi_line(qnt_event_kind_t kind) {
 
 }  // namespace
 
-const char* kind_name(qnt_event_kind_t kind) {
-  assert(static_cast<unsigned>(kind) < qnt_event_kind_count);
-  return names[kind];
-}
-
-bool kind_by_name(const std::string& name, qnt_event_kind_t* kind) {
-  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
-    if (name == names[k]) {
-      *kind = static_cast<qnt_event_kind_t>(k);
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string kind_names() {
-  std::string all;
-  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
-    if (k > 0) all += ", ";
-    all += names[k];
-  }
-  return all;
-}
-
-dump_flow_t::dump_flow_t(std::ostream& out, const kind_set_t& kinds)
-    : out_(out), kinds_(kinds), header_(NULL), header_written_(false) {}
+dump_flow_t::dump_flow_t(std::ostream& out, dump_format_t format, const event_filter_t& filter)
+    : out_(out), format_(format), filter_(filter), header_(NULL), header_written_(false) {}
 
 flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
   (void)flow_parameter;
@@ -58,10 +28,15 @@ flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
 
 flow_status_t dump_flow_t::process_event(const qnt_event_t& event) {
   write_header();
-  qnt_event_kind_t kind = event.get_kind();
-  if (static_cast<unsigned>(kind) < qnt_event_kind_count && kinds_[kind]) {
-    out_ << event;
-    if (!is_multi_line(kind)) out_ << '\n';
+  if (filter_.passes(event)) {
+    if (format_ == format_json) {
+      line_.clear();
+      json_event_object(event, &line_);
+      write_line();
+    } else {
+      out_ << event;
+      if (!is_multi_line(event.get_kind())) out_ << '\n';
+    }
   }
   return out_ ? flow_status_ok : flow_status_done;
 }
@@ -70,7 +45,18 @@ void dump_flow_t::write_header() {
   if (header_written_) return;
   assert(header_ != NULL);
   header_written_ = true;
-  out_ << *header_;
+  if (format_ == format_json) {
+    line_.clear();
+    json_file_object(*header_, &line_);
+    write_line();
+  } else {
+    out_ << *header_;
+  }
+}
+
+void dump_flow_t::write_line() {
+  out_.write(line_.text().data(), static_cast<std::streamsize>(line_.text().size()));
+  out_.put('\n');
 }
 
 }}  // namespace velkor::dump

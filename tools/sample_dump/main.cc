@@ -1,11 +1,13 @@
 // sample_dump: prints a sample file event by event. Reads the file (or
 // standard input) like sample_stats, through the flow file reader, and
-// writes the container block and then every event, or the events of chosen
-// kinds, in the library's text forms. A damaged file is dumped up to the
-// damage and then reported, with exit status 1.
+// writes the container header and then every event, or the events of chosen
+// kinds, threads and times, in the library's text forms or as JSON lines. A
+// damaged file is dumped up to the damage and then reported, with exit
+// status 1.
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <exception>
 #include <iostream>
 #include <ostream>
@@ -17,6 +19,7 @@
 
 #include "codec/codec_utils.h"
 #include "dump_flow.h"
+#include "event_filter.h"
 #include "flow/flow_file_reader.h"
 #include "output_buffer.h"
 #include "stream/stream.h"
@@ -27,6 +30,8 @@
 namespace po = boost::program_options;
 using namespace velkor::library;
 using velkor::dump::dump_flow_t;
+using velkor::dump::dump_format_t;
+using velkor::dump::event_filter_t;
 using velkor::dump::kind_set_t;
 using velkor::dump::output_buffer_t;
 
@@ -42,28 +47,94 @@ void print_help(const po::options_description& desc) {
             << desc << std::endl;
 }
 
-// The kinds named by the --kind values (each may hold several names separated
-// by commas); all kinds when none is given. False, with the reason, for a name
-// that is no kind.
-bool parse_kinds(const std::vector<std::string>& values, kind_set_t* kinds, std::string* error) {
-  kinds->reset();
-  if (values.empty()) kinds->set();
+// "sample_dump" and the version word of the identification strings.
+int print_version() {
+  char word[64];
+  version_get_svnversion(word, sizeof(word));
+  std::cout << "sample_dump " << word << std::endl;
+  if (!std::cout) {
+    std::cerr << "Error: Failed to write standard output." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+// The values of an option, each of which may hold several separated by
+// commas, one by one.
+std::vector<std::string> split_commas(const std::vector<std::string>& values) {
+  std::vector<std::string> items;
   for (const std::string& value : values) {
     size_t start = 0;
     for (;;) {
       size_t comma = value.find(',', start);
-      std::string name = value.substr(start, comma == std::string::npos ? comma : comma - start);
+      items.push_back(value.substr(start, comma == std::string::npos ? comma : comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+  }
+  return items;
+}
+
+// A decimal number without sign, blanks or suffix, at most max; false when
+// the text is none.
+bool parse_number(const std::string& text, uint64_t max, uint64_t* number) {
+  uint64_t value = 0;
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *number = value;
+  return true;
+}
+
+// The filter that the --kind, --thread, --time-from and --time-to values
+// describe. False, with the reason, for a value that is no kind, thread or
+// time, and for an empty time range.
+bool parse_filter(const po::variables_map& vm, event_filter_t* filter, std::string* error) {
+  if (vm.count("kind")) {
+    kind_set_t kinds;
+    for (const std::string& name : split_commas(vm["kind"].as<std::vector<std::string> >())) {
       qnt_event_kind_t kind;
       if (!velkor::dump::kind_by_name(name, &kind)) {
         *error = "unknown event kind '" + name + "'; the kinds are " +
                  velkor::dump::kind_names() + ".";
         return false;
       }
-      kinds->set(kind);
-      if (comma == std::string::npos) break;
-      start = comma + 1;
+      kinds.set(kind);
+    }
+    filter->set_kinds(kinds);
+  }
+  if (vm.count("thread")) {
+    for (const std::string& id : split_commas(vm["thread"].as<std::vector<std::string> >())) {
+      uint64_t thread;
+      if (!parse_number(id, UINT32_MAX, &thread)) {
+        *error = "the value '" + id + "' of --thread is not a thread id from 0 to " +
+                 std::to_string(UINT32_MAX) + ".";
+        return false;
+      }
+      filter->add_thread(static_cast<uint32_t>(thread));
     }
   }
+  uint64_t bounds[2] = {0, UINT64_MAX};
+  const char* const bound_options[2] = {"time-from", "time-to"};
+  for (int i = 0; i < 2; ++i) {
+    if (!vm.count(bound_options[i])) continue;
+    const std::string& text = vm[bound_options[i]].as<std::string>();
+    if (!parse_number(text, UINT64_MAX, &bounds[i])) {
+      *error = "the value '" + text + "' of --" + bound_options[i] +
+               " is not a time from 0 to " + std::to_string(UINT64_MAX) + ".";
+      return false;
+    }
+  }
+  if (bounds[0] > bounds[1]) {
+    *error = "the time range is empty: --time-from " + std::to_string(bounds[0]) +
+             " is after --time-to " + std::to_string(bounds[1]) + ".";
+    return false;
+  }
+  if (vm.count("time-from") || vm.count("time-to")) filter->set_time_range(bounds[0], bounds[1]);
   return true;
 }
 
@@ -101,19 +172,32 @@ std::string read_failure(const stream_container_header_t& header) {
 
 int run(int argc, char** argv) {
   std::string in_file;
-  std::vector<std::string> kind_values;
+  std::string format = "text";
 
   po::options_description desc("Options", po::options_description::m_default_line_length,
                                po::options_description::m_default_line_length / 2);
   desc.add_options()
       ("help,h", "Print this help message.")
+      ("version", "Print the program name and version.")
       ("in-file,i", po::value<std::string>(&in_file),
        "Specifies the input file. If no file is specified stdin is used.")
-      ("kind", po::value<std::vector<std::string> >(&kind_values),
+      ("format", po::value<std::string>(&format),
+       "Output format: text (default), the events' text forms, or json, one JSON object "
+       "per line: the file, then each event.")
+      ("kind", po::value<std::vector<std::string> >(),
        "Print only events of this kind (read, write, prefetch, sample_begin, sample_end, "
        "sample_period, acquisition_begin, acquisition_end, mmap, munmap, stack, sample, "
        "time_mapping, local_time, burst_begin, burst_end, contexts); repeat it or separate "
-       "names by commas for several.");
+       "names by commas for several.")
+      ("thread", po::value<std::vector<std::string> >(),
+       "Print only events of this thread (an access, sample begin or end, or local time of "
+       "it; a sample, time mapping or contexts event that names it); repeat it or separate "
+       "ids by commas for several. Events without a thread are left out.")
+      ("time-from", po::value<std::string>(),
+       "Print only events whose time is at least this (which time, per kind: see "
+       "sample_dump(1)). Events without a time are left out.")
+      ("time-to", po::value<std::string>(),
+       "Print only events whose time is at most this. Events without a time are left out.");
 
   // Positional arguments are collected only to be refused.
   po::options_description hidden;
@@ -136,14 +220,25 @@ int run(int argc, char** argv) {
     print_help(desc);
     return 0;
   }
+  if (vm.count("version")) return print_version();
   if (vm.count("positional-args")) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;
   }
-  kind_set_t kinds;
-  std::string kind_error;
-  if (!parse_kinds(kind_values, &kinds, &kind_error)) {
-    std::cerr << "Error: " << kind_error << std::endl;
+  dump_format_t dump_format;
+  if (format == "text") {
+    dump_format = velkor::dump::format_text;
+  } else if (format == "json") {
+    dump_format = velkor::dump::format_json;
+  } else {
+    std::cerr << "Error: unknown format '" << format << "'; the formats are text and json."
+              << std::endl;
+    return 1;
+  }
+  event_filter_t filter;
+  std::string filter_error;
+  if (!parse_filter(vm, &filter, &filter_error)) {
+    std::cerr << "Error: " << filter_error << std::endl;
     return 1;
   }
   if (in_file == "-") in_file.clear();
@@ -151,7 +246,7 @@ int run(int argc, char** argv) {
   output_buffer_t buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
   boost::shared_ptr<held_warnings_t> warnings(new held_warnings_t);
-  dump_flow_t flow(out, kinds);
+  dump_flow_t flow(out, dump_format, filter);
 
   std::string failure;  // the error line, without "Error: "
   try {

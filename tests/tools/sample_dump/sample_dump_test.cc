@@ -9,13 +9,16 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "dump_fixtures.h"
 #include "events/qnt_events.h"
 #include "flow/flow_file_reader.h"
-#include "flow/flow_file_writer.h"
 #include "support/recording_flow.h"
 #include "support/test_support.h"
 
 using namespace velkor::library;
+using velkor::dump_fixtures::dump;
+using velkor::dump_fixtures::every_kind;
+using velkor::dump_fixtures::sample_file;
 using velkor::testkit::bin_path;
 using velkor::testkit::event_text;
 using velkor::testkit::hex;
@@ -30,144 +33,6 @@ using velkor::testkit::write_file;
 namespace {
 
 // ---- Fixtures ------------------------------------------------------------------
-
-run_result_t dump(const std::vector<std::string>& args, const std::string& input = "") {
-  std::vector<std::string> argv{bin_path("sample_dump")};
-  argv.insert(argv.end(), args.begin(), args.end());
-  run_options_t options;
-  options.stdin_data = input;
-  return run_program(argv, options);
-}
-
-// A sample file holding the events, written by the library's writer.
-std::string sample_file(const std::vector<std::unique_ptr<qnt_event_t>>& events,
-                        stream_container_compression_t compression) {
-  temp_dir_t tmp;
-  stream_container_header_t header;
-  header.product = product_keldo_internal;
-  header.compression = compression;
-  {
-    flow_file_writer_t writer(tmp.file("f"), header, boost::make_shared<warning_consumer_null_t>());
-    EXPECT_EQ(writer.flow().flow_init(0), flow_status_ok);
-    for (const auto& e : events) EXPECT_EQ(writer.flow().process_event(*e), flow_status_ok);
-    EXPECT_EQ(writer.finish(), stream_status_ok);
-  }
-  return read_file(tmp.file("f"));
-}
-
-template <class T>
-T* add(std::vector<std::unique_ptr<qnt_event_t>>* events) {
-  T* event = new T;
-  events->emplace_back(event);
-  return event;
-}
-
-// One event of every kind, with small values that are easy to check by eye.
-std::vector<std::unique_ptr<qnt_event_t>> every_kind() {
-  std::vector<std::unique_ptr<qnt_event_t>> events;
-  auto* acq = add<qnt_event_acquisition_begin_t>(&events);
-  acq->time = 1339666013000000000;
-  acq->architecture = 1;
-  acq->argv = {"./app", "-n", "4"};
-  acq->user = "bench";
-  acq->line_sizes = {6, 255};
-  add<qnt_event_sample_period_t>(&events)->sample_period = 50000;
-  auto* mmap = add<qnt_event_mmap_t>(&events);
-  mmap->address = 0x400000;
-  mmap->size = 4096;
-  mmap->attr = 5;
-  mmap->device = 2049;
-  mmap->inode = 77;
-  mmap->filename = "/bin/app";
-  mmap->offset = 0x1000;
-  mmap->time = 3;
-  add<qnt_event_contexts_t>(&events)->contexts = {7, 8};
-  auto* mapping = add<qnt_event_time_mapping_t>(&events);
-  mapping->times.resize(2);
-  mapping->times[0].time = 100;
-  mapping->times[0].tid = 7;
-  mapping->times[1].time = 90;
-  mapping->times[1].tid = 8;
-  auto* burst = add<qnt_event_burst_begin_t>(&events);
-  burst->real_time = 5000;
-  burst->time = 100;
-  auto* stack = add<qnt_event_stack_t>(&events);
-  stack->id = 1;
-  stack->return_addresses = {0x401000, 0x401234};
-  auto* sample = add<qnt_event_sample_t>(&events);
-  sample->begin.pc = 0x400010;
-  sample->begin.addr = 0x7000;
-  sample->begin.time = 120;
-  sample->begin.stack = 1;
-  sample->begin.thread = 7;
-  sample->begin.size = 8;
-  sample->begin.access_type = qnt_access_rd;
-  sample->ends.resize(1);
-  sample->ends[0].pc = 0x400020;
-  sample->ends[0].addr = 0x7008;
-  sample->ends[0].time = 130;
-  sample->ends[0].stack = 1;
-  sample->ends[0].thread = 8;
-  sample->ends[0].size = 8;
-  sample->ends[0].access_type = qnt_access_wr;
-  sample->next_pc = 0x400014;
-  sample->stack = 1;
-  sample->line_size = 6;
-  auto* killed = add<qnt_event_sample_t>(&events);
-  killed->begin = sample->begin;
-  killed->begin.time = 125;
-  killed->next_pc = 0x400014;
-  killed->stack = 1;
-  killed->line_size = 255;
-  killed->flags = qnt_event_sample_t::flag_killed;
-  auto* end = add<qnt_event_sample_end_t>(&events);
-  end->time = 150;
-  end->thread_id = 8;
-  end->sample_id = 5;
-  end->pc = 0x400030;
-  end->addr = 0x7040;
-  end->access_type = qnt_access_wr;
-  end->access_size = 4;
-  end->rdist = 9;
-  auto* begin = add<qnt_event_sample_begin_t>(&events);
-  begin->time = 140;
-  begin->thread_id = 7;
-  begin->sample_id = 5;
-  begin->pc = 0x400010;
-  begin->next_pc = 0x400014;
-  begin->addr = 0x7040;
-  begin->access_type = qnt_access_rd;
-  begin->access_size = 8;
-  begin->line_size = 64;
-  auto* read = add<qnt_event_read_t>(&events);
-  read->pc = 0x400040;
-  read->addr = 0x7080;
-  read->thread_id = 7;
-  read->size = 2;
-  auto* write = add<qnt_event_write_t>(&events);
-  write->pc = 0x400044;
-  write->addr = 0x7088;
-  write->thread_id = 8;
-  write->size = 4;
-  auto* prefetch = add<qnt_event_prefetch_t>(&events);
-  prefetch->pc = 0x400048;
-  prefetch->addr = 0x70c0;
-  prefetch->thread_id = 8;
-  prefetch->size = 64;
-  auto* local = add<qnt_event_local_time_t>(&events);
-  local->tid = 7;
-  local->global_time = 160;
-  local->local_time = 80;
-  auto* burst_end = add<qnt_event_burst_end_t>(&events);
-  burst_end->real_time = 9000;
-  burst_end->time = 170;
-  auto* munmap = add<qnt_event_munmap_t>(&events);
-  munmap->address = 0x400000;
-  munmap->size = 4096;
-  munmap->time = 180;
-  add<qnt_event_acquisition_end_t>(&events)->time = 1339666014000000000;
-  return events;
-}
 
 const char kRawHeader[] =
     "Container:\n"
@@ -197,14 +62,15 @@ const char kMapping[] =
     "  time 90, tid 8\n";
 const char kBurstBegin[] = "[burst-begin]    real_time: 5000, time: 100\n";
 const char kStack[] = "[stack]          id: 1, return addresses: 0x401000 0x401234\n";
-const char kSamples[] =
+const char kSample[] =
     "[sample] line_size: 64\n"
     "  begin: [time 120, thread: 7, pc 0x0000000000400010, stack 1, addr 0x0000000000007000, "
     "size 8, type RD]\n"
     "  pc1+: [pc 0x0000000000400014, stack: 1]\n"
     "  flags: 0\n"
     "  end: [time 130, thread: 8, pc 0x0000000000400020, stack 1, addr 0x0000000000007008, "
-    "size 8, type WR]\n"
+    "size 8, type WR]\n";
+const char kKilled[] =
     "[sample] line_size: 0\n"
     "  begin: [time 125, thread: 7, pc 0x0000000000400010, stack 1, addr 0x0000000000007000, "
     "size 8, type RD]\n"
@@ -217,19 +83,40 @@ const char kBegin[] =
     "[event-smpl-bgn] pc<0x0000000000400010>, pc+1<0x0000000000400014>, "
     "addr<0x0000000000007040>, thread_id: 7, sample_id: 5, time: 140, kind: RD, "
     "access_size: 8, line_size: 64\n";
-const char kAccesses[] =
-    "[event-read]     pc<0x0000000000400040>, addr<0x0000000000007080>, thread_id: 7, size: 2\n"
-    "[event-write]    pc<0x0000000000400044>, addr<0x0000000000007088>, thread_id: 8, size: 4\n"
+const char kRead[] =
+    "[event-read]     pc<0x0000000000400040>, addr<0x0000000000007080>, thread_id: 7, size: 2\n";
+const char kWrite[] =
+    "[event-write]    pc<0x0000000000400044>, addr<0x0000000000007088>, thread_id: 8, size: 4\n";
+const char kPrefetch[] =
     "[event-prefetch] pc<0x0000000000400048>, addr<0x00000000000070c0>, thread_id: 8, "
     "size: 64\n";
+const std::string kAccesses = std::string(kRead) + kWrite + kPrefetch;
 const char kLocal[] = "[local_time]     tid: 7, global time: 160, local time: 80\n";
 const char kBurstEnd[] = "[burst-end]      real_time: 9000, time: 170\n";
 const char kMunmap[] = "[munmap]         address: 0x0000000000400000, size: 4096, time: 180\n";
 const char kAcqEnd[] = "[acq-end]        time: 1339666014000000000\n";
 
+// The texts above in the order of every_kind().
+const char* const kTexts[] = {kAcq, kPeriod, kMmap, kContexts, kMapping, kBurstBegin,
+                              kStack, kSample, kKilled, kEnd, kBegin, kRead,
+                              kWrite, kPrefetch, kLocal, kBurstEnd, kMunmap, kAcqEnd};
+
+// The lines of a text.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start + 1));
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::string all_events() {
   return std::string(kAcq) + kPeriod + kMmap + kContexts + kMapping + kBurstBegin + kStack +
-         kSamples + kEnd + kBegin + kAccesses + kLocal + kBurstEnd + kMunmap + kAcqEnd;
+         kSample + kKilled + kEnd + kBegin + kAccesses + kLocal + kBurstEnd + kMunmap + kAcqEnd;
 }
 
 // ---- Whole dumps ---------------------------------------------------------------
@@ -300,7 +187,7 @@ TEST(SampleDump, KindsSelectEvents) {
     std::vector<std::string> kinds;
     std::string out;
   } cases[] = {
-      {{"--kind", "sample"}, kSamples},
+      {{"--kind", "sample"}, std::string(kSample) + kKilled},
       {{"--kind", "burst_end", "--kind", "stack"}, std::string(kStack) + kBurstEnd},
       {{"--kind", "read,prefetch,write"}, kAccesses},
       {{"--kind", "sample_end", "--kind", "sample_begin,acquisition_end", "--kind", "sample_end"},
@@ -320,6 +207,67 @@ TEST(SampleDump, KindsSelectEvents) {
   }
 }
 
+// Kinds, threads and times combine; the header is printed whatever they
+// select. Each JSON line stands for one event, so a filtered JSON dump is the
+// header line and the selected lines of the whole one.
+TEST(SampleDump, FiltersSelectEventsInBothFormats) {
+  temp_dir_t tmp;
+  write_file(tmp.file("f"), sample_file(every_kind(), compression_none));
+  run_result_t whole_json = dump({"-i", tmp.file("f"), "--format", "json"});
+  ASSERT_EQ(whole_json.exit_status, 0) << whole_json.err;
+  const std::vector<std::string> json_lines = lines_of(whole_json.out);
+  ASSERT_EQ(json_lines.size(), 1 + sizeof(kTexts) / sizeof(kTexts[0]));
+
+  const std::vector<int> timed = {0, 2, 4, 5, 7, 8, 9, 10, 14, 15, 16, 17};
+  const struct {
+    std::vector<std::string> args;
+    std::vector<int> events;  // indexes into every_kind()
+  } cases[] = {
+      {{"--thread", "8"}, {3, 4, 7, 9, 12, 13}},
+      {{"--thread", "7"}, {3, 4, 7, 8, 10, 11, 14}},
+      {{"--thread", "7,8"}, {3, 4, 7, 8, 9, 10, 11, 12, 13, 14}},
+      {{"--thread", "8", "--thread", "7", "--thread", "8"}, {3, 4, 7, 8, 9, 10, 11, 12, 13, 14}},
+      {{"--thread", "9"}, {}},
+      {{"--thread", "4294967295"}, {}},
+      {{"--time-from", "120", "--time-to", "150"}, {7, 8, 9, 10}},
+      // Time mapping by any entry, burst begin by time.
+      {{"--time-from", "100", "--time-to", "100"}, {4, 5}},
+      // Mmap at 3, the mapping's entry at 90.
+      {{"--time-to", "99"}, {2, 4}},
+      // Local time by its global time.
+      {{"--time-from", "160", "--time-to", "160"}, {14}},
+      {{"--time-from", "1339666013000000000"}, {0, 17}},
+      {{"--time-from", "0"}, timed},
+      {{"--time-to", "18446744073709551615"}, timed},
+      {{"--thread", "8", "--time-from", "100"}, {4, 7, 9}},
+      {{"--kind", "sample,read", "--thread", "7"}, {7, 8, 11}},
+      {{"--kind", "local_time", "--time-from", "161"}, {}},
+  };
+  for (const auto& c : cases) {
+    std::string name;
+    for (const std::string& arg : c.args) name += arg + " ";
+    SCOPED_TRACE(name);
+    std::string text = kRawHeader;
+    std::string json = json_lines[0];
+    for (int i : c.events) {
+      text += kTexts[i];
+      json += json_lines[1 + i];
+    }
+    std::vector<std::string> args{"-i", tmp.file("f")};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    run_result_t run = dump(args);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, text);
+
+    args.insert(args.end(), {"--format", "json"});
+    run = dump(args);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, json);
+  }
+}
+
 // ---- Damage --------------------------------------------------------------------
 
 TEST(SampleDump, DamagedInputIsDumpedUpToTheDamage) {
@@ -333,7 +281,7 @@ TEST(SampleDump, DamagedInputIsDumpedUpToTheDamage) {
   std::string bad_block = sample_file(every_kind(), compression_deflate);
   bad_block[14] = '\xff';  // the first deflate block has the reserved type
   const std::string upto_read = std::string(kAcq) + kPeriod + kMmap + kContexts + kMapping +
-                                kBurstBegin + kStack + kSamples + kEnd + kBegin +
+                                kBurstBegin + kStack + kSample + kKilled + kEnd + kBegin +
                                 kAccesses;
   const struct {
     const char* name;
@@ -411,6 +359,26 @@ TEST(SampleDump, BadCommandLinesGetOneLineAndStatus1) {
        "Error: unknown event kind ''; the kinds are read, write, prefetch, sample_begin, "
        "sample_end, sample_period, acquisition_begin, acquisition_end, mmap, munmap, stack, "
        "sample, time_mapping, local_time, burst_begin, burst_end, contexts.\n"},
+      {{"--format", "xml"}, "Error: unknown format 'xml'; the formats are text and json.\n"},
+      {{"--format", "JSON"}, "Error: unknown format 'JSON'; the formats are text and json.\n"},
+      {{"--thread", "x"},
+       "Error: the value 'x' of --thread is not a thread id from 0 to 4294967295.\n"},
+      {{"--thread", "4294967296"},
+       "Error: the value '4294967296' of --thread is not a thread id from 0 to 4294967295.\n"},
+      {{"--thread", "-1"},
+       "Error: the value '-1' of --thread is not a thread id from 0 to 4294967295.\n"},
+      {{"--thread", "7,"},
+       "Error: the value '' of --thread is not a thread id from 0 to 4294967295.\n"},
+      {{"--time-from", "1e3"},
+       "Error: the value '1e3' of --time-from is not a time from 0 to "
+       "18446744073709551615.\n"},
+      {{"--time-to", "18446744073709551616"},
+       "Error: the value '18446744073709551616' of --time-to is not a time from 0 to "
+       "18446744073709551615.\n"},
+      {{"--time-from", "5", "--time-to", "4"},
+       "Error: the time range is empty: --time-from 5 is after --time-to 4.\n"},
+      {{"--time-from", "1", "--time-from", "2"},
+       "Error: option '--time-from' cannot be specified more than once\n"},
       {{"--frobnicate"}, "Error: unrecognised option '--frobnicate'\n"},
       {{"-i"}, "Error: the required argument for option '--in-file' is missing\n"},
       {{"file.smp"}, "Error: no positional arguments allowed\n"},
@@ -433,6 +401,26 @@ TEST(SampleDump, HelpGoesToStandardError) {
   EXPECT_EQ(run.err.rfind("Usage: sample_dump [OPTION]...\n", 0), 0u) << run.err;
   EXPECT_NE(run.err.find("--in-file"), std::string::npos);
   EXPECT_NE(run.err.find("--kind"), std::string::npos);
+}
+
+TEST(SampleDump, VersionGoesToStandardOutput) {
+  const std::vector<std::vector<std::string>> command_lines = {
+      {"--version"},
+      // Nothing is read, no other value is looked at.
+      {"--version", "-i", "/nonexistent/f.smp", "--kind", "reads", "--format", "xml"},
+  };
+  for (const auto& args : command_lines) {
+    SCOPED_TRACE(args.size());
+    run_result_t run = dump(args);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.out, "sample_dump unknown\n");
+    EXPECT_EQ(run.err, "");
+  }
+  // Help wins.
+  run_result_t both = dump({"--version", "--help"});
+  EXPECT_EQ(both.exit_status, 0);
+  EXPECT_EQ(both.out, "");
+  EXPECT_EQ(both.err.rfind("Usage: sample_dump [OPTION]...\n", 0), 0u) << both.err;
 }
 
 TEST(SampleDump, FailedOutputIsAnError) {

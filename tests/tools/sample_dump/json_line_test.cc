@@ -1,0 +1,89 @@
+// The JSON line builder of sample_dump: separators, numbers at their limits,
+// and strings of any bytes (escapes, UTF-8 kept, other bytes as \udcXX).
+
+#include <cstdint>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "json_line.h"
+#include "support/test_support.h"
+
+using velkor::dump::json_line_t;
+using velkor::testkit::hex;
+
+namespace {
+
+std::string quoted(const std::string& bytes) {
+  json_line_t line;
+  line.string(bytes);
+  return line.text();
+}
+
+TEST(JsonLine, StringsOfAnyBytes) {
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::string json;
+  } cases[] = {
+      {"empty", "", R"("")"},
+      {"plain", "/usr/bin/app -n 4", R"("/usr/bin/app -n 4")"},
+      {"quote and backslash", "a\"b\\c", R"("a\"b\\c")"},
+      {"short escapes", "\b\f\n\r\t", R"("\b\f\n\r\t")"},
+      {"other control characters", hex("00 01 1f 7f"), "\"\\u0000\\u0001\\u001f\x7f\""},
+      {"NUL inside", std::string("a\0b", 3), R"("a\u0000b")"},
+      {"two-byte UTF-8", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
+      {"three-byte UTF-8", "\xe2\x82\xac", "\"\xe2\x82\xac\""},
+      {"four-byte UTF-8, highest", "\xf4\x8f\xbf\xbf", "\"\xf4\x8f\xbf\xbf\""},
+      {"latin-1 byte", "caf\xe9", R"("caf\udce9")"},
+      {"stray continuation", "\x80x\xbf", R"("\udc80x\udcbf")"},
+      {"overlong two bytes", "\xc0\xaf\xc1\xbf", R"("\udcc0\udcaf\udcc1\udcbf")"},
+      {"overlong three bytes", "\xe0\x80\xaf", R"("\udce0\udc80\udcaf")"},
+      {"overlong four bytes", "\xf0\x8f\xbf\xbf", R"("\udcf0\udc8f\udcbf\udcbf")"},
+      {"encoded surrogate", "\xed\xa0\x80", R"("\udced\udca0\udc80")"},
+      {"above U+10FFFF", "\xf4\x90\x80\x80\xf5", R"("\udcf4\udc90\udc80\udc80\udcf5")"},
+      {"cut short, then valid", "\xe2\x82\xe2\x82\xac", "\"\\udce2\\udc82\xe2\x82\xac\""},
+      {"cut short at the end", "ab\xf0\x9f\x98", R"("ab\udcf0\udc9f\udc98")"},
+      {"0xfe and 0xff", "\xfe\xff", R"("\udcfe\udcff")"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(quoted(c.bytes), c.json);
+  }
+}
+
+TEST(JsonLine, SeparatorsAndNumbers) {
+  json_line_t line;
+  line.begin_object();
+  line.member("max", UINT64_MAX);
+  line.key("min");
+  line.signed_number(INT64_MIN);
+  line.address_member("pc", 0x1000);
+  line.address_member("zero", 0);
+  line.key("list");
+  line.begin_array();
+  line.begin_object();
+  line.end_object();
+  line.begin_array();
+  line.end_array();
+  line.number(0);
+  line.hex_string(UINT64_MAX);
+  line.boolean(true);
+  line.boolean(false);
+  line.null();
+  line.end_array();
+  line.member("name", "x");
+  line.end_object();
+  EXPECT_EQ(line.text(),
+            R"({"max":18446744073709551615,"min":-9223372036854775808,"pc":4096,)"
+            R"("pc_hex":"0x1000","zero":0,"zero_hex":"0x0",)"
+            R"("list":[{},[],0,"0xffffffffffffffff",true,false,null],"name":"x"})");
+
+  line.clear();
+  line.begin_array();
+  line.number(1);
+  line.end_array();
+  EXPECT_EQ(line.text(), "[1]");
+}
+
+}  // namespace
