@@ -30,6 +30,18 @@ const char* version_bring_in_version_info() { return version_id_version; }
 
 namespace {
 
+// "sample_stats" and the version word of the identification strings.
+int print_version() {
+  char word[64];
+  version_get_svnversion(word, sizeof(word));
+  std::cout << "sample_stats " << word << std::endl;
+  if (!std::cout) {
+    std::cerr << "Error: Failed to write standard output." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
 // Reads the input through the flow and prints the report. Returns the exit
 // status; exceptions that leave building or running the chain are the
 // caller's.
@@ -78,11 +90,13 @@ int run(int argc, char** argv) {
       ("in-file,i", po::value<std::string>(&in_file),
        "Specifies the input file. If no file is specified stdin is used.");
   // Collects every positional argument, however many, so that all of them
-  // get the one clear refusal below (and help still wins over them).
+  // get the one clear refusal below (and help still wins over them). The
+  // version switch is hidden too: the help text stays as it is.
   po::options_description hidden("Options", line_length, line_length / 2);
   hidden.add_options()
       ("positional-args",
-       po::value<std::vector<std::string> >()->zero_tokens()->composing(), "");
+       po::value<std::vector<std::string> >()->zero_tokens()->composing(), "")
+      ("version", "");
   po::options_description all("Options", line_length, line_length / 2);
   all.add(visible).add(hidden);
   po::positional_options_description positional;
@@ -104,6 +118,7 @@ int run(int argc, char** argv) {
     std::cerr << visible << std::endl;
     return 0;
   }
+  if (vm.count("version")) return print_version();
   if (vm.count("positional-args")) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;

@@ -69,6 +69,18 @@ void print_help(const po::options_description& desc) {
             << desc << std::endl;
 }
 
+// "sample_synth" and the version word of the identification strings.
+int print_version() {
+  char word[64];
+  version_get_svnversion(word, sizeof(word));
+  std::cout << "sample_synth " << word << std::endl;
+  if (!std::cout) {
+    std::cerr << "Error: Failed to write standard output." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
 int run(int argc, char** argv) {
   std::string samples = "10000";
   std::string threads = "4";
@@ -81,6 +93,7 @@ int run(int argc, char** argv) {
                                po::options_description::m_default_line_length / 2);
   desc.add_options()
       ("help,h", "Print this help message.")
+      ("version", "Print the program name and version.")
       ("samples", po::value<std::string>(&samples),
        "Number of samples to write (default 10000).")
       ("threads", po::value<std::string>(&threads),
@@ -116,6 +129,7 @@ int run(int argc, char** argv) {
     print_help(desc);
     return 0;
   }
+  if (vm.count("version")) return print_version();
   if (vm.count("positional-args")) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;

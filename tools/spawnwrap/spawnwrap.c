@@ -3,6 +3,7 @@
  * own process (and so the terminal window it runs in) alive until killed.
  *
  *   spawnwrap LIBRARY_PATH|(null) PROGRAM [ARGUMENT...]
+ *   spawnwrap --version
  *
  * Stand-alone: it links only the C library and none of the toolkit. */
 #define _POSIX_C_SOURCE 200809L
@@ -26,6 +27,21 @@ const char* version_id_product = "$Id: loomview 2012.1.1 $";
 const char* version_bring_in_version_info(void);
 
 const char* version_bring_in_version_info(void) { return version_id_version; }
+
+/* Prints "spawnwrap" and the version word: the first word after the first
+ * blank of the version id, as the library's version_get_svnversion takes it
+ * (this program cannot call it). */
+static int print_version(void) {
+  const char* word = strchr(version_id_version, ' ');
+  size_t length;
+  word = word != NULL ? word + 1 : "";
+  length = strcspn(word, " ");
+  if (printf("spawnwrap %.*s\n", (int)length, word) < 0 || fflush(stdout) != 0) {
+    fprintf(stderr, "spawnwrap: failed to write the version, %s\n", strerror(errno));
+    return 1;
+  }
+  return 0;
+}
 
 /* Waits for the child and prints one line saying how it ended. */
 static void report_child(pid_t child, const char* program) {
@@ -54,6 +70,9 @@ int main(int argc, char** argv) {
   pid_t child;
   int ret;
 
+  /* With one argument the launcher has nothing to run, so "--version" there
+   * can take no program's place. */
+  if (argc == 2 && strcmp(argv[1], "--version") == 0) return print_version();
   if (argc < 3) {
     fprintf(stderr, "spawnwrap: too few arguments\n");
     return 1;

@@ -90,6 +90,18 @@ stream_status_t pack(const conf_t& conf) {
   return output.process_data("", 0);
 }
 
+// "stream_pack" and the version word of the identification strings.
+int print_version() {
+  char word[64];
+  version_get_svnversion(word, sizeof(word));
+  std::cout << "stream_pack " << word << std::endl;
+  if (!std::cout) {
+    std::cerr << "Error: Failed to write standard output." << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
 void print_usage(const char* program, const po::options_description& desc) {
   std::cout << "Usage: " << program << " [OPTION]... [IN FILE] [OUT FILE]" << std::endl
             << std::endl
@@ -116,6 +128,11 @@ int run(int argc, char** argv) {
        "Compression method to use (default: none)")
       ("product,p", po::value<std::string>(&product),
        "Product ID to use, see source for available product IDs (default: internal)");
+  // Options that the help text does not list.
+  po::options_description hidden;
+  hidden.add_options()("version", "");
+  po::options_description all;
+  all.add(desc).add(hidden);
   po::positional_options_description positional;
   positional.add("input-file", 1);
   positional.add("output-file", 1);
@@ -126,7 +143,7 @@ int run(int argc, char** argv) {
 
   po::variables_map vm;
   try {
-    po::store(po::command_line_parser(args).options(desc).positional(positional).run(), vm);
+    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
     po::notify(vm);
   } catch (const po::error& e) {
     std::cerr << "Error: " << e.what() << std::endl << desc;
@@ -137,6 +154,7 @@ int run(int argc, char** argv) {
     print_usage(program, desc);
     return 0;
   }
+  if (vm.count("version")) return print_version();
 
   if (conf.input_file == "-") conf.input_file.clear();
   if (conf.output_file == "-") conf.output_file.clear();

@@ -252,6 +252,11 @@ TEST(SampleStats, CommandLine) {
       {"help", {"--help"}, {0, "", help}},
       {"short help", {"-h"}, {0, "", help}},
       {"help wins over positional arguments", {"-h", "x", "y"}, {0, "", help}},
+      // A hidden option: the help text does not change.
+      {"version", {"--version"}, {0, "sample_stats unknown\n", ""}},
+      {"version reads nothing", {"--version", "-i", "/nonexistent/in.smp"},
+       {0, "sample_stats unknown\n", ""}},
+      {"help wins over version", {"--version", "-h"}, {0, "", help}},
       {"a positional argument", {"x"}, {1, "", "Error: no positional arguments allowed\n"}},
       {"two positional arguments", {"-i", "", "x", "y"}, {1, "", "Error: no positional arguments allowed\n"}},
       {"unknown option", {"--bogus"}, {1, "", "Error: unrecognised option '--bogus'\n" + help}},

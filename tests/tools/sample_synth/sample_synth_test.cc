@@ -188,6 +188,14 @@ TEST(SampleSynth, HelpGoesToStandardError) {
   }
 }
 
+TEST(SampleSynth, VersionGoesToStandardOutput) {
+  // Nothing is written, no other value is looked at.
+  run_result_t run = synth({"--version", "--samples", "x", "-o", "/dev/full"});
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.out, "sample_synth unknown\n");
+  EXPECT_EQ(run.err, "");
+}
+
 // ---- The model -----------------------------------------------------------------
 
 // What a recording of a multi-threaded program looks like, checked on a run

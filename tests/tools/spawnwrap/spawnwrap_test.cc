@@ -166,6 +166,17 @@ TEST(Spawnwrap, TooFewArgumentsExitWithOne) {
   }
 }
 
+// Alone, "--version" could only be the library path with no program to run.
+TEST(Spawnwrap, VersionAloneGoesToStandardOutput) {
+  velkor::testkit::run_options_t options;
+  options.timeout_seconds = kLimit;
+  velkor::testkit::run_result_t result =
+      velkor::testkit::run_program(launcher({"--version"}), options);
+  EXPECT_EQ(result.exit_status, 0);
+  EXPECT_EQ(result.out, "spawnwrap unknown\n");
+  EXPECT_EQ(result.err, "");
+}
+
 TEST(Spawnwrap, CarriesIdentificationStrings) {
   const std::string binary = velkor::testkit::read_file(bin_path("spawnwrap"));
   for (const char* id : {"$Id: unknown path $", "$Id: unknown version $",

@@ -184,6 +184,17 @@ TEST(StreamPack, HelpWinsOverEverythingElse) {
   EXPECT_FALSE(exists(tmp.file("out")));
 }
 
+// A hidden option: the help text above does not list it.
+TEST(StreamPack, VersionGoesToStandardOutput) {
+  temp_dir_t tmp;
+  // Nothing is packed, no other value is looked at.
+  run_result_t r = pack({"--version", "-c", "bogus", tmp.file("missing"), tmp.file("out")});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "stream_pack unknown\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(exists(tmp.file("out")));
+}
+
 // ---- Errors --------------------------------------------------------------------
 
 // Refused command lines: nothing on standard output, no output file.
