@@ -11,7 +11,7 @@ packages=(
   libboost-dev libboost-program-options-dev libboost-filesystem-dev
   libboost-system-dev libboost-thread-dev
   zlib1g-dev libgtest-dev
-  python3
+  python3 groff-base
 )
 for arg in "$@"; do
   case "$arg" in

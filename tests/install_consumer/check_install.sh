@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Proves that an installed copy is usable: installs the build into a scratch
-# prefix, checks that the programs, the library, the headers and the package
+# prefix, checks that the programs, their manual pages (which groff must
+# format without a warning), the library, the headers and the package
 # configuration are there, builds the consumer project beside this script
 # against the prefix with find_package, and compares the number of events
 # it counts in a synthesized file with the events that sample_dump prints.
@@ -20,6 +21,10 @@ cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 
 for program in "$@"; do
   [[ -x $prefix/bin/$program ]] || fail "program $program not installed"
+  page=$prefix/share/man/man1/$program.1
+  [[ -f $page ]] || fail "manual page of $program not installed"
+  warnings=$(groff -man -Tutf8 -ww -z "$page" 2>&1) || fail "groff fails on $page"
+  [[ -z $warnings ]] || fail "groff warns about $page: $warnings"
 done
 [[ -n $(find "$prefix" -name libvelkor.a) ]] || fail "libvelkor.a not installed"
 for header in stream/stream.h events/qnt_events.h flow/flow_file_reader.h \
@@ -27,7 +32,6 @@ for header in stream/stream.h events/qnt_events.h flow/flow_file_reader.h \
   [[ -f $prefix/include/velkor/$header ]] || fail "header $header not installed"
 done
 [[ -n $(find "$prefix" -name velkorConfig.cmake) ]] || fail "package configuration not installed"
-
 cmake -S "$here" -B "$work/build" -DCMAKE_PREFIX_PATH="$prefix" \
       -DCMAKE_CXX_COMPILER="$cxx" > "$work/configure.log" \
   || { cat "$work/configure.log" >&2; fail "the consumer project does not configure"; }
