@@ -3,10 +3,16 @@
 #include <cassert>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <boost/lexical_cast.hpp>
+
+#ifdef VK_WITH_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 namespace velkor { namespace library {
 
@@ -121,28 +127,157 @@ stream_status_t stream_gz_compress_t::internal_deflate(const char* data, size_t 
 
 // ---- Decompression -----------------------------------------------------------
 
+namespace {
+
+const char need_dict_text[] = "deflate() returned Z_NEED_DICT.";
+const char data_error_text[] = "deflate() returned Z_DATA_ERROR.";
+const char mem_error_text[] = "deflate() returned Z_MEM_ERROR.";
+
+}  // namespace
+
+#ifdef VK_WITH_ISAL
+namespace {
+
+// ISA-L inflates straight into the buffer it is given only while that buffer
+// has room for about 64 KiB; with less it decodes up to 64 KiB ahead into a
+// buffer of its own and reports damage found there before the bytes in front
+// of it are out. The stage gives it seven pieces of room and keeps at most two
+// back, so that every byte decoded before a damage is in hand when the damage
+// is reported.
+const size_t isal_staging_size = 7 * inflate_out_size;
+
+// zlib inflates the first 32 KiB of output of every stream, ISA-L following in
+// step. A distance that reaches before the stream's start can only occur that
+// early, and this is where a file that is no deflate stream at all fails:
+// zlib reports both exactly, ISA-L would hand on bytes of the damaged match or
+// of a damaged first block header first.
+const uint64_t isal_takeover_output = 32768;
+
+// Hands `length` bytes to next in pieces of at most 16384, the way the zlib
+// loop does from its full buffers. Stops at the first nonzero status.
+stream_status_t hand_on(stream_t* next, const unsigned char* data, size_t length) {
+  for (size_t at = 0; at < length; at += inflate_out_size) {
+    size_t piece = std::min(inflate_out_size, length - at);
+    stream_status_t status = next->process_data(reinterpret_cast<const char*>(data) + at, piece);
+    if (status != stream_status_ok) return status;
+  }
+  return stream_status_ok;
+}
+
+}  // namespace
+
+struct stream_gz_decompress_t::isal_t {
+  // A match that reaches before the stream's start makes ISA-L copy from up to
+  // 32 KiB in front of its output before it reports the damage; the state in
+  // front of the staging buffer keeps that read inside this object.
+  inflate_state state;
+  unsigned char staging[isal_staging_size];
+};
+#else
+struct stream_gz_decompress_t::isal_t {};
+#endif
+
+inflate_engine_t inflate_engine_default() {
+#ifdef VK_WITH_ISAL
+  return inflate_engine_isal;
+#else
+  return inflate_engine_zlib;
+#endif
+}
+
+bool inflate_engine_available(inflate_engine_t engine) {
+  return engine == inflate_engine_zlib || engine == inflate_engine_default();
+}
+
+const char* inflate_engine_name(inflate_engine_t engine) {
+  return engine == inflate_engine_isal ? "ISA-L" : "zlib";
+}
+
 stream_gz_decompress_t::stream_gz_decompress_t(stream_t* next,
                                                boost::shared_ptr<warning_consumer_base_t> warnings)
-    : next_(next), warnings_(warnings), ended_(false), failed_(false) {
+    : stream_gz_decompress_t(next, warnings, inflate_engine_default()) {}
+
+stream_gz_decompress_t::stream_gz_decompress_t(stream_t* next,
+                                               boost::shared_ptr<warning_consumer_base_t> warnings,
+                                               inflate_engine_t engine)
+    : next_(next),
+      warnings_(warnings),
+      zlib_open_(false),
+      isal_(NULL),
+      isal_leads_(false),
+      isal_skip_(0),
+      received_(false),
+      ended_(false),
+      failure_(NULL),
+      failure_told_(false) {
   assert(warnings_);
+  if (!inflate_engine_available(engine)) {
+    throw stream_exception_t(std::string("This build cannot inflate with ") +
+                             inflate_engine_name(engine) + ".");
+  }
+  std::unique_ptr<isal_t> isal;
+#ifdef VK_WITH_ISAL
+  if (engine == inflate_engine_isal) {
+    isal.reset(new isal_t());  // zeroed, the staging buffer too
+    isal_inflate_init(&isal->state);
+    isal->state.crc_flag = ISAL_ZLIB;  // header and Adler-32 trailer checked
+  }
+#endif
   prepare(zstream_);
   int result = inflateInit_(&zstream_, zlib_version_text, static_cast<int>(sizeof(z_stream)));
   if (result != Z_OK) {
     throw stream_exception_t("Failed to initialize libz: inflateInit error " + decimal(result) +
                              ".");
   }
+  zlib_open_ = true;
+  isal_ = isal.release();
 }
 
-stream_gz_decompress_t::~stream_gz_decompress_t() { inflateEnd(&zstream_); }
+stream_gz_decompress_t::~stream_gz_decompress_t() {
+  if (zlib_open_) inflateEnd(&zstream_);
+  delete isal_;
+}
 
 stream_status_t stream_gz_decompress_t::process_data(const char* buffer, size_t len) {
-  z_stream& zstream = zstream_;
   assert(buffer);
-  assert(zstream.avail_in == 0);
+  assert(zstream_.avail_in == 0);
   assert(len <= 0xffffffff);
   if (ended_) return stream_status_ok;
+  if (failure_ != NULL) return fail(failure_);  // the stream stays broken
+  if (len > 0) received_ = true;
+  if (isal_leads_) return inflate_isal(buffer, len);
+  size_t used = 0;
+  stream_status_t status = inflate_zlib(buffer, len, &used);
+  if (isal_ != NULL) follow_with_isal(buffer, used);
+  return status;
+}
+
+stream_status_t stream_gz_decompress_t::flush() {
+  if (!ended_ && !failure_told_ && received_) {
+    warnings_->warning("The compressed stream ended before its end; the input was cut short.");
+  }
+  return next_->flush();
+}
+
+stream_status_t stream_gz_decompress_t::fail(const char* text) {
+  failure_ = text;
+  failure_told_ = true;
+  warnings_->error(text);
+  return stream_status_error;
+}
+
+stream_status_t stream_gz_decompress_t::inflate_zlib(const char* buffer, size_t len,
+                                                     size_t* used) {
+  z_stream& zstream = zstream_;
   zstream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(buffer));
   zstream.avail_in = static_cast<uInt>(len);
+  // Every way out forgets the rest of the block, which is valid only during
+  // this call, and tells how much of it zlib took.
+  auto leave = [&](stream_status_t status) {
+    *used = len - zstream.avail_in;
+    drop_input(zstream);
+    return status;
+  };
 
   char out[inflate_out_size];
   for (;;) {
@@ -158,42 +293,138 @@ stream_status_t stream_gz_decompress_t::process_data(const char* buffer, size_t 
         size_t produced = sizeof(out) - zstream.avail_out;
         if (produced > 0) {
           stream_status_t status = next_->process_data(out, produced);
-          if (status != stream_status_ok) {
-            drop_input(zstream);
-            return status;
-          }
+          if (status != stream_status_ok) return leave(status);
         }
         break;
       }
-      case Z_NEED_DICT: failure = "deflate() returned Z_NEED_DICT."; break;
-      case Z_DATA_ERROR: failure = "deflate() returned Z_DATA_ERROR."; break;
-      case Z_MEM_ERROR: failure = "deflate() returned Z_MEM_ERROR."; break;
+      case Z_NEED_DICT: failure = need_dict_text; break;
+      case Z_DATA_ERROR: failure = data_error_text; break;
+      case Z_MEM_ERROR: failure = mem_error_text; break;
       default: break;
     }
-    if (failure != NULL) {
-      drop_input(zstream);
-      failed_ = true;
-      warnings_->error(failure);
-      return stream_status_error;
-    }
+    if (failure != NULL) return leave(fail(failure));
     if (zresult == Z_STREAM_END) {
       // What follows the end of the compressed stream is not inflated.
       ended_ = true;
-      drop_input(zstream);
-      return stream_status_ok;
+      return leave(stream_status_ok);
     }
-    if (zstream.avail_out != 0) {
-      drop_input(zstream);  // all input used; nothing is left but the pointer
-      return stream_status_ok;
-    }
+    if (zstream.avail_out != 0) return leave(stream_status_ok);  // all input used
   }
 }
 
-stream_status_t stream_gz_decompress_t::flush() {
-  if (!ended_ && !failed_ && zstream_.total_in > 0) {
-    warnings_->warning("The compressed stream ended before its end; the input was cut short.");
+#ifdef VK_WITH_ISAL
+
+// ISA-L takes the bytes zlib took and decodes them into the staging buffer,
+// where they are dropped. Once zlib's output passes the opening and both agree,
+// ISA-L leads; should ISA-L ever disagree, zlib goes on alone.
+void stream_gz_decompress_t::follow_with_isal(const char* buffer, size_t len) {
+  inflate_state& state = isal_->state;
+  bool agrees = !ended_ && failure_ == NULL;
+  state.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(buffer));
+  state.avail_in = static_cast<uint32_t>(len);
+  while (agrees) {
+    state.next_out = isal_->staging;
+    state.avail_out = static_cast<uint32_t>(isal_staging_size);
+    int result = isal_inflate(&state);
+    if (result < 0 || result == ISAL_NEED_DICT || state.block_state == ISAL_BLOCK_FINISH) {
+      agrees = false;
+    } else if (state.avail_out != 0) {
+      agrees = state.avail_in == 0;
+      break;
+    }
   }
-  return next_->flush();
+  state.next_in = NULL;
+  state.avail_in = 0;
+  // ISA-L may owe a few bytes that zlib has handed on already: short codes it
+  // decodes only in whole groups, and the overflow of its last match.
+  if (agrees && (state.total_out > zstream_.total_out ||
+                 zstream_.total_out - state.total_out > isal_staging_size)) {
+    agrees = false;
+  }
+  if (!agrees) {
+    delete isal_;
+    isal_ = NULL;
+    return;
+  }
+  if (zstream_.total_out < isal_takeover_output) return;
+  isal_skip_ = zstream_.total_out - state.total_out;
+  isal_leads_ = true;
+  inflateEnd(&zstream_);
+  zlib_open_ = false;
 }
+
+stream_status_t stream_gz_decompress_t::inflate_isal(const char* buffer, size_t len) {
+  inflate_state& state = isal_->state;
+  unsigned char* const staging = isal_->staging;
+  state.next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(buffer));
+  state.avail_in = static_cast<uint32_t>(len);
+  auto leave = [&](stream_status_t status) {
+    state.next_in = NULL;  // valid only during this call
+    state.avail_in = 0;
+    return status;
+  };
+
+  size_t fill = 0;  // decoded bytes in the staging buffer, not yet handed on
+  for (;;) {
+    state.next_out = staging + fill;
+    state.avail_out = static_cast<uint32_t>(isal_staging_size - fill);
+    int result = isal_inflate(&state);
+    size_t produced = isal_staging_size - state.avail_out - fill;
+    if (isal_skip_ > 0 && produced > 0) {
+      size_t skip = static_cast<size_t>(std::min<uint64_t>(isal_skip_, produced));
+      memmove(staging + fill, staging + fill + skip, produced - skip);
+      produced -= skip;
+      isal_skip_ -= skip;
+    }
+    fill += produced;
+
+    if (result < 0 || result == ISAL_NEED_DICT) {
+      // zlib hands on the full pieces that end before the damage; the bytes
+      // after the last of them are dropped, and so is a piece that ends right
+      // at the damage. Bytes ISA-L decoded but holds back count as decoded.
+      size_t good = fill;
+      if (state.tmp_out_valid > state.tmp_out_processed) {
+        good += static_cast<size_t>(state.tmp_out_valid - state.tmp_out_processed);
+      }
+      size_t whole = good == 0 ? 0 : (good - 1) / inflate_out_size * inflate_out_size;
+      whole = std::min(whole, fill - fill % inflate_out_size);
+      failure_ = result == ISAL_NEED_DICT ? need_dict_text : data_error_text;
+      stream_status_t status = hand_on(next_, staging, whole);
+      // A successor that stops first hears of the damage on the next call.
+      if (status != stream_status_ok) return leave(status);
+      return leave(fail(failure_));
+    }
+
+    bool finished = state.block_state == ISAL_BLOCK_FINISH;
+    bool input_used = state.avail_out != 0;  // ISA-L stops early only when out of input
+    size_t out_now = fill;
+    if (!finished && !input_used) {
+      // Full pieces only; and zlib hands on a full buffer only once more
+      // output follows, since damage right behind it drops it.
+      out_now = fill - fill % inflate_out_size;
+      if (out_now == fill && out_now > 0) out_now -= inflate_out_size;
+    }
+    stream_status_t status = hand_on(next_, staging, out_now);
+    if (status != stream_status_ok) return leave(status);
+    if (finished) {
+      // What follows the end of the compressed stream is not inflated.
+      ended_ = true;
+      return leave(stream_status_ok);
+    }
+    if (input_used) return leave(stream_status_ok);
+    memmove(staging, staging + out_now, fill - out_now);
+    fill -= out_now;
+  }
+}
+
+#else
+
+void stream_gz_decompress_t::follow_with_isal(const char*, size_t) {}
+
+stream_status_t stream_gz_decompress_t::inflate_isal(const char*, size_t) {
+  return stream_status_error;  // never reached: ISA-L never leads in this build
+}
+
+#endif
 
 }}  // namespace velkor::library

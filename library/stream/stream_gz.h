@@ -1,12 +1,15 @@
-// Deflate stages over zlib, in the zlib format (two-byte header, deflate data,
-// Adler-32 trailer). The container writer and reader insert them for
-// compressed payloads and legacy files; they can also be used on their own.
+// Deflate stages in the zlib format (two-byte header, deflate data, Adler-32
+// trailer). The container writer and reader insert them for compressed
+// payloads and legacy files; they can also be used on their own. zlib
+// compresses; inflating is done by ISA-L when the build has it (about twice
+// as fast), else by zlib.
 #ifndef LIBRARY_STREAM_STREAM_GZ_H_
 #define LIBRARY_STREAM_STREAM_GZ_H_
 
 #include <zlib.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include <boost/shared_ptr.hpp>
 
@@ -14,6 +17,19 @@
 #include "support/warning_consumer.h"
 
 namespace velkor { namespace library {
+
+// The library that inflates. Production code takes the build's default; the
+// differential tests and fuzz target run both on the same input.
+enum inflate_engine_t {
+  inflate_engine_zlib,
+  inflate_engine_isal,
+};
+
+// ISA-L when the build has it, else zlib.
+inflate_engine_t inflate_engine_default();
+// zlib always; ISA-L when the build has it.
+bool inflate_engine_available(inflate_engine_t engine);
+const char* inflate_engine_name(inflate_engine_t engine);
 
 // Deflates every block and pushes the compressed bytes to next, at most 4096
 // bytes per call. One compressor writes exactly one zlib stream: its final
@@ -46,15 +62,35 @@ class stream_gz_compress_t : public stream_t {
 };
 
 // Inflates every block and pushes the decompressed bytes to next, at most
-// 16384 bytes per call, straight from a stack buffer. Corrupt input is
-// reported to `warnings` and answered with stream_status_error. Bytes after
-// the end of the compressed stream are ignored, in the block that holds the
-// end and in every later block.
+// 16384 bytes per call: full pieces of 16384 while a block yields more, then
+// what is left when the block is used up or the stream ends. Corrupt input is
+// reported to `warnings` and answered with stream_status_error, again on
+// every later call. Bytes after the end of the compressed stream are ignored,
+// in the block that holds the end and in every later block.
+//
+// With ISA-L, zlib inflates the opening of every stream (its first 32 KiB of
+// output) while ISA-L follows in step; ISA-L then carries on alone. Damage in
+// the opening is thus reported exactly as zlib reports it. What can differ
+// from a zlib-only stage:
+// - ISA-L may hold back up to two decoded bytes at the end of a block (it
+//   decodes short codes in groups and waits for the whole group); they go out
+//   first with the next block, so piece boundaries at block ends can shift by
+//   up to two bytes, and a stream cut short can lose up to two final bytes.
+// - Damage after the opening may be found a little earlier or later, so the
+//   amount handed on before the error, the call that reports it, or (when the
+//   input also ends early) whether it is reported at all can differ; ISA-L
+//   may hand on bytes decoded from a damaged block header before the error.
+// - After next answered a nonzero status, ISA-L has used the whole block;
+//   a caller that carries on continues from the block's end.
 class stream_gz_decompress_t : public stream_t {
  public:
-  // Throws stream_exception_t when zlib cannot be set up. `warnings` must not
-  // be null.
+  // Inflates with the build's default engine. Throws stream_exception_t when
+  // the engine cannot be set up. `warnings` must not be null.
   stream_gz_decompress_t(stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings);
+  // The same with a chosen engine; one the build lacks throws
+  // stream_exception_t.
+  stream_gz_decompress_t(stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings,
+                         inflate_engine_t engine);
   ~stream_gz_decompress_t() override;
 
   stream_status_t process_data(const char* data, size_t length) override;
@@ -64,14 +100,28 @@ class stream_gz_decompress_t : public stream_t {
   stream_status_t flush() override;
 
  private:
+  struct isal_t;  // ISA-L's state and output buffer
+
   stream_gz_decompress_t(const stream_gz_decompress_t&) = delete;
   stream_gz_decompress_t& operator=(const stream_gz_decompress_t&) = delete;
+
+  void init(inflate_engine_t engine);
+  stream_status_t inflate_zlib(const char* data, size_t length, size_t* used);
+  void follow_with_isal(const char* data, size_t length);
+  stream_status_t inflate_isal(const char* data, size_t length);
+  stream_status_t fail(const char* text);
 
   stream_t* next_;
   z_stream zstream_;
   boost::shared_ptr<warning_consumer_base_t> warnings_;
-  bool ended_;   // the end of the compressed stream has been seen
-  bool failed_;  // an inflate error has been reported
+  bool zlib_open_;       // zstream_ holds zlib state to release
+  isal_t* isal_;         // owned; null when zlib does all the work
+  bool isal_leads_;      // ISA-L has taken over from zlib
+  uint64_t isal_skip_;   // bytes ISA-L still owes that zlib has handed on
+  bool received_;        // compressed bytes have arrived
+  bool ended_;           // the end of the compressed stream has been seen
+  const char* failure_;  // the damage found, reported again on later calls; or null
+  bool failure_told_;    // failure_ has been reported
 };
 
 }}  // namespace velkor::library
