@@ -7,6 +7,7 @@ one leading byte that chooses its block sizes; the others read the stream as
 it is. scripts/make_fuzz_seeds.sh runs this and adds small synthesized files.
 """
 import os
+import random
 import struct
 import zlib
 
@@ -65,6 +66,40 @@ def stream(version):
     return out
 
 
+def provider_tail(values):
+    """The trailing bytes from which FuzzedDataProvider reads the integers
+    (value, byte count) in this order: it reads from the end, most
+    significant byte first."""
+    tail = []
+    for value, size in values:
+        for i in reversed(range(size)):
+            tail.append((value >> (8 * i)) & 0xff)
+    return bytes(reversed(tail))
+
+
+def inflate_diff_seeds():
+    """Seeds of fuzz_inflate_diff: payloads that the target wraps into zlib
+    streams of some 60 KiB of output (mode bit 0, then the damage in bits 1
+    and 2), and ready-made streams it takes as they are."""
+    rng = random.Random(5)
+    text = b''.join(b'pc=%d addr=%d t=%d\n' % (rng.randrange(4096), rng.randrange(10**5), i)
+                    for i in range(80))
+    seeds = {}
+    for name, damage, spot in (('wrap', 0, 0), ('wrap_flipped', 1, 0x20000abc),
+                               ('wrap_cut', 2, 2000), ('wrap_trailing', 3, 0x600001f0)):
+        tail = provider_tail([(1 | damage << 1, 1), (4095, 2), (17, 4), (6, 1), (0, 1),
+                              (30, 1), (99, 4), (spot, 4), (spot * 7 + 3, 4), (spot + 11, 4),
+                              (9, 1)])
+        seeds[name] = text + tail
+    long_text = b''.join(b'pc=%d t=%d\n' % (rng.randrange(64), i) for i in range(3000))
+    for name, stream in (('raw_long', zlib.compress(long_text, 9)),
+                         ('raw_dictionary', bytes.fromhex('78bb000000014b0400')),
+                         ('raw_gzip', bytes.fromhex('1f8b0800000000000003')),
+                         ('raw_short', zlib.compress(b'hello, hello, hello'))):
+        seeds[name] = stream + provider_tail([(0, 1), (700, 2), (3, 4)])
+    return seeds
+
+
 def write(target, name, data):
     folder = os.path.join(HERE, 'corpus', target)
     os.makedirs(folder, exist_ok=True)
@@ -83,6 +118,8 @@ def main():
     deflated = b'VELKOR' + u16(12) + u8(1) + u8(1) + u8(0) + u8(1)
     write('fuzz_sample_stats', 'v3_deflated', deflated + zlib.compress(stream(3)))
     write('fuzz_sample_stats', 'v1_legacy', zlib.compress(stream(1)))
+    for name, data in inflate_diff_seeds().items():
+        write('fuzz_inflate_diff', name, data)
 
 
 if __name__ == '__main__':
