@@ -80,8 +80,8 @@ class stream_gz_compress_t : public stream_t {
 //   amount handed on before the error, the call that reports it, or (when the
 //   input also ends early) whether it is reported at all can differ; ISA-L
 //   may hand on bytes decoded from a damaged block header before the error.
-// - After next answered a nonzero status, ISA-L has used the whole block;
-//   a caller that carries on continues from the block's end.
+// - After next answered a nonzero status, ISA-L may have taken more of the
+//   block than zlib would have; a caller that carries on continues from there.
 class stream_gz_decompress_t : public stream_t {
  public:
   // Inflates with the build's default engine. Throws stream_exception_t when
