@@ -5,9 +5,10 @@
 #   make demo      build, synthesize a sample file and run the main job on it
 #   make fuzz      build the fuzz targets (clang, libFuzzer) and run each for
 #                  FUZZ_SECONDS (default 60) in build-fuzz/
-#   make bench     build with the benchmarks, time sample_stats against the
-#                  inflate floor on synthesized files (BENCH_RUNS runs) and
-#                  run the micro-benchmarks
+#   make bench     build with the benchmarks, time sample_stats (inflating
+#                  with ISA-L, and with zlib from build-zlib/) against the
+#                  inflate floors of both libraries on synthesized files
+#                  (BENCH_RUNS runs) and run the micro-benchmarks
 #   make clean     remove the build folders
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -53,7 +54,9 @@ bench:
 	@$(SETUP) --bench
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON -DVK_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
-	scripts/bench.sh build $(BENCH_RUNS)
+	cmake -S . -B build-zlib -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON -DVK_WITH_ISAL=OFF $(CMAKE_FLAGS)
+	cmake --build build-zlib -j $(JOBS) --target sample_stats
+	scripts/bench.sh build $(BENCH_RUNS) build-zlib
 	build/bench/micro_bench --benchmark_min_time=1
 
 fuzz-build:
@@ -66,4 +69,4 @@ fuzz: fuzz-build
 	scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_FLAGS)
 
 clean:
-	rm -rf build build-sanitize build-fuzz
+	rm -rf build build-sanitize build-fuzz build-zlib

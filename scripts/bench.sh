@@ -4,11 +4,18 @@
 # per second and peak resident memory; the figures also go to
 # <build>/bench/results.json. Wall time is what users see; CPU time is the
 # steadier figure on a busy machine.
-#   scripts/bench.sh [build folder] [runs]
+#   scripts/bench.sh [build folder] [runs] [zlib-only build folder]
+# The floors are inflate_floor (zlib) and, when the build has ISA-L,
+# inflate_floor_isal; sample_stats runs from the build folder and, when a
+# third argument names a build configured with -DVK_WITH_ISAL=OFF, from there
+# too. Every ratio is to the zlib floor.
 # The files are synthesized once (fixed seed) into <build>/bench/data.
 set -euo pipefail
 build=${1:-build}
 runs=${2:-5}
+zlib_build=${3:-}
+engine=zlib
+grep -q '^VK_WITH_ISAL:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && engine=ISA-L
 bin=$build/bin
 tools=$build/bench
 data=$build/bench/data
@@ -46,38 +53,58 @@ d1m=$(synth_file deflated-1m.smp 1000000 deflate)
 r1m=$(synth_file raw-1m.smp 1000000 none)
 d10m=$(synth_file deflated-10m.smp 10000000 deflate)
 
+# The programs timed on every file, alternating within each run: the floors
+# first (zlib, then ISA-L when built), then sample_stats of this build and of
+# the zlib-only build when given.
+labels=("floor zlib") commands=("$tools/inflate_floor")
+if [[ -x $tools/inflate_floor_isal ]]; then
+  labels+=("floor ISA-L") commands+=("$tools/inflate_floor_isal")
+fi
+labels+=("sample_stats $engine") commands+=("$bin/sample_stats")
+if [[ -n $zlib_build ]]; then
+  labels+=("sample_stats zlib") commands+=("$zlib_build/bin/sample_stats")
+fi
+
 json_entries=()
-printf '%-18s %9s %9s %6s %11s %9s %9s %6s %11s %8s %8s\n' file floor_s stats_s ratio \
-  records/s floor_cpu stats_cpu ratio records/cpu peak_MB B/sample
+printf '%-18s %-19s %8s %7s %8s %7s %11s %8s %8s\n' file program wall_s ratio cpu_s \
+  ratio records/s peak_MB B/sample
 for file in "$d1m" "$r1m" "$d10m"; do
   n=$runs
   [[ $file == "$d10m" ]] && n=$(( runs < 3 ? runs : 3 ))
-  floor_wall=() floor_cpu=() stats_wall=() stats_cpu=() stats_kb=()
+  declare -A wall=() cpu=() kb=()
   for ((i = 0; i < n; ++i)); do
-    read -r w c k < <(measure "$tools/inflate_floor" "$file")
-    floor_wall+=("$w") floor_cpu+=("$c")
-    read -r w c k < <(measure "$bin/sample_stats" -i "$file")
-    stats_wall+=("$w") stats_cpu+=("$c") stats_kb+=("$k")
+    for ((p = 0; p < ${#commands[@]}; ++p)); do
+      cmd=${commands[$p]}
+      if [[ $cmd == */sample_stats ]]; then set -- "$cmd" -i "$file"; else set -- "$cmd" "$file"; fi
+      read -r w c k < <(measure "$@")
+      wall[$p]+="$w " cpu[$p]+="$c " kb[$p]+="$k "
+    done
   done
-  fw=$(printf '%s\n' "${floor_wall[@]}" | median)
-  fc=$(printf '%s\n' "${floor_cpu[@]}" | median)
-  sw=$(printf '%s\n' "${stats_wall[@]}" | median)
-  sc=$(printf '%s\n' "${stats_cpu[@]}" | median)
-  kb=$(printf '%s\n' "${stats_kb[@]}" | sort -g | tail -n 1)
   records=$(cat "$file.records")
   samples=$([[ $file == "$d10m" ]] && echo 10000000 || echo 1000000)
-  read -r ratio rate cpu_ratio cpu_rate mb per_sample < <(awk -v fw="$fw" -v sw="$sw" -v fc="$fc" \
-    -v sc="$sc" -v r="$records" -v kb="$kb" -v n="$samples" 'BEGIN {
-      printf "%.2f %.0f %.2f %.0f %.1f %.1f\n", sw / fw, r / sw, sc / (fc > 0 ? fc : 0.01),
-             r / (sc > 0 ? sc : 0.01), kb / 1024, kb * 1024 / n }')
   name=$(basename "$file")
-  printf '%-18s %9s %9s %6s %11s %9s %9s %6s %11s %8s %8s\n' "$name" "$fw" "$sw" "$ratio" "$rate" \
-    "$fc" "$sc" "$cpu_ratio" "$cpu_rate" "$mb" "$per_sample"
-  json_entries+=("$(printf '{"file": "%s", "samples": %s, "records": %s, "runs": %s, "floor_seconds": %s, "stats_seconds": %s, "ratio": %s, "records_per_second": %s, "floor_cpu_seconds": %s, "stats_cpu_seconds": %s, "cpu_ratio": %s, "records_per_cpu_second": %s, "peak_rss_kb": %s, "bytes_per_sample": %s}' \
-    "$name" "$samples" "$records" "$n" "$fw" "$sw" "$ratio" "$rate" "$fc" "$sc" "$cpu_ratio" \
-    "$cpu_rate" "$kb" "$per_sample")")
+  floor_wall= floor_cpu=
+  for ((p = 0; p < ${#commands[@]}; ++p)); do
+    w=$(printf '%s\n' ${wall[$p]} | median)
+    c=$(printf '%s\n' ${cpu[$p]} | median)
+    k=$(printf '%s\n' ${kb[$p]} | sort -g | tail -n 1)
+    [[ -z $floor_wall ]] && floor_wall=$w floor_cpu=$c
+    # Ratios are to the zlib floor of the same run.
+    read -r ratio rate cpu_ratio mb per_sample < <(awk -v fw="$floor_wall" -v w="$w" \
+      -v fc="$floor_cpu" -v c="$c" -v r="$records" -v kb="$k" -v n="$samples" 'BEGIN {
+        printf "%.2f %.0f %.2f %.1f %.1f\n", w / fw, r / w, c / (fc > 0 ? fc : 0.01),
+               kb / 1024, kb * 1024 / n }')
+    label=${labels[$p]}
+    if [[ $label == floor* ]]; then shown_rate=- shown_mb=- shown_per=-; else
+      shown_rate=$rate shown_mb=$mb shown_per=$per_sample; fi
+    printf '%-18s %-19s %8s %7s %8s %7s %11s %8s %8s\n' "$name" "$label" "$w" "$ratio" "$c" \
+      "$cpu_ratio" "$shown_rate" "$shown_mb" "$shown_per"
+    json_entries+=("$(printf '{"file": "%s", "program": "%s", "samples": %s, "records": %s, "runs": %s, "wall_seconds": %s, "wall_ratio_to_zlib_floor": %s, "cpu_seconds": %s, "cpu_ratio_to_zlib_floor": %s, "records_per_second": %s, "peak_rss_kb": %s, "bytes_per_sample": %s}' \
+      "$name" "$label" "$samples" "$records" "$n" "$w" "$ratio" "$c" "$cpu_ratio" "$rate" "$k" \
+      "$per_sample")")
+  done
+  unset wall cpu kb
 done
-
 {
   echo '{"results": ['
   for ((i = 0; i < ${#json_entries[@]}; ++i)); do
