@@ -9,6 +9,8 @@
 #                  with ISA-L, and with zlib from build-zlib/) against the
 #                  inflate floors of both libraries on synthesized files
 #                  (BENCH_RUNS runs) and run the micro-benchmarks
+#   make test-zlib the library built without ISA-L (inflating with zlib) and
+#                  its stream tests, in build-zlib/
 #   make clean     remove the build folders
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -20,7 +22,7 @@ FUZZ_FLAGS ?=
 
 BENCH_RUNS ?= 5
 
-.PHONY: all setup build test sanitize demo fuzz fuzz-build bench clean
+.PHONY: all setup build test test-zlib sanitize demo fuzz fuzz-build bench clean
 
 all: build
 
@@ -33,6 +35,13 @@ build: setup
 
 test: build
 	cd build && ctest --output-on-failure -j $(JOBS)
+
+# The zlib-only inflate path: the library without ISA-L and the tests of its
+# stream stages (the full suite in that build: CMAKE_FLAGS=-DVK_WITH_ISAL=OFF).
+test-zlib: setup
+	cmake -S . -B build-zlib -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON -DVK_WITH_ISAL=OFF $(CMAKE_FLAGS)
+	cmake --build build-zlib -j $(JOBS) --target stream_tests
+	build-zlib/tests/stream_tests --gtest_brief=1
 
 sanitize: setup
 	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DVK_WERROR=ON -DVK_SANITIZE=ON $(CMAKE_FLAGS)
