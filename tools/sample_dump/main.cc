@@ -24,6 +24,7 @@
 #include "output_buffer.h"
 #include "stream/stream.h"
 #include "stream/stream_container.h"
+#include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 
@@ -45,18 +46,6 @@ void print_help(const po::options_description& desc) {
             << "Prints the container header and every event of a sample file." << std::endl
             << std::endl
             << desc << std::endl;
-}
-
-// "sample_dump" and the version word of the identification strings.
-int print_version() {
-  char word[64];
-  version_get_svnversion(word, sizeof(word));
-  std::cout << "sample_dump " << word << std::endl;
-  if (!std::cout) {
-    std::cerr << "Error: Failed to write standard output." << std::endl;
-    return 1;
-  }
-  return 0;
 }
 
 // The values of an option, each of which may hold several separated by
@@ -199,32 +188,14 @@ int run(int argc, char** argv) {
       ("time-to", po::value<std::string>(),
        "Print only events whose time is at most this. Events without a time are left out.");
 
-  // Positional arguments are collected only to be refused.
-  po::options_description hidden;
-  hidden.add_options()("positional-args", po::value<std::vector<std::string> >(), "");
-  po::options_description all;
-  all.add(desc).add(hidden);
-  po::positional_options_description positional;
-  positional.add("positional-args", -1);
-
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   po::variables_map vm;
-  try {
-    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
-    po::notify(vm);
-  } catch (const po::error& e) {
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  if (!velkor::program_main::parse_command_line(argc, argv, desc, &vm)) return 1;
   if (vm.count("help")) {
     print_help(desc);
     return 0;
   }
-  if (vm.count("version")) return print_version();
-  if (vm.count("positional-args")) {
-    std::cerr << "Error: no positional arguments allowed" << std::endl;
-    return 1;
-  }
+  if (vm.count("version")) return velkor::program_main::print_version("sample_dump");
+  if (velkor::program_main::refuse_positional_args(vm)) return 1;
   dump_format_t dump_format;
   if (format == "text") {
     dump_format = velkor::dump::format_text;
@@ -286,11 +257,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    // Nothing but running out of memory is expected here.
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  return velkor::program_main::run_guarded(run, argc, argv);
 }

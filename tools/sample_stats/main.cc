@@ -19,6 +19,7 @@
 #include "stats_report.h"
 #include "stream/stream.h"
 #include "stream/stream_container.h"
+#include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 
@@ -29,18 +30,6 @@ using namespace velkor::sample_stats;
 const char* version_bring_in_version_info() { return version_id_version; }
 
 namespace {
-
-// "sample_stats" and the version word of the identification strings.
-int print_version() {
-  char word[64];
-  version_get_svnversion(word, sizeof(word));
-  std::cout << "sample_stats " << word << std::endl;
-  if (!std::cout) {
-    std::cerr << "Error: Failed to write standard output." << std::endl;
-    return 1;
-  }
-  return 0;
-}
 
 // Reads the input through the flow and prints the report. Returns the exit
 // status; exceptions that leave building or running the chain are the
@@ -118,7 +107,7 @@ int run(int argc, char** argv) {
     std::cerr << visible << std::endl;
     return 0;
   }
-  if (vm.count("version")) return print_version();
+  if (vm.count("version")) return velkor::program_main::print_version("sample_stats");
   if (vm.count("positional-args")) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;
@@ -137,11 +126,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    // Nothing but running out of memory is expected here.
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  return velkor::program_main::run_guarded(run, argc, argv);
 }

@@ -18,6 +18,7 @@
 #include "flow/flow_file_writer.h"
 #include "stream/stream.h"
 #include "stream/stream_container.h"
+#include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 #include "synth.h"
@@ -69,18 +70,6 @@ void print_help(const po::options_description& desc) {
             << desc << std::endl;
 }
 
-// "sample_synth" and the version word of the identification strings.
-int print_version() {
-  char word[64];
-  version_get_svnversion(word, sizeof(word));
-  std::cout << "sample_synth " << word << std::endl;
-  if (!std::cout) {
-    std::cerr << "Error: Failed to write standard output." << std::endl;
-    return 1;
-  }
-  return 0;
-}
-
 int run(int argc, char** argv) {
   std::string samples = "10000";
   std::string threads = "4";
@@ -108,32 +97,14 @@ int run(int argc, char** argv) {
       ("output,o", po::value<std::string>(&output),
        "Output file; standard output when absent or '-'.");
 
-  // Positional arguments are collected only to be refused.
-  po::options_description hidden;
-  hidden.add_options()("positional-args", po::value<std::vector<std::string> >(), "");
-  po::options_description all;
-  all.add(desc).add(hidden);
-  po::positional_options_description positional;
-  positional.add("positional-args", -1);
-
-  std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   po::variables_map vm;
-  try {
-    po::store(po::command_line_parser(args).options(all).positional(positional).run(), vm);
-    po::notify(vm);
-  } catch (const po::error& e) {
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  if (!velkor::program_main::parse_command_line(argc, argv, desc, &vm)) return 1;
   if (vm.count("help")) {
     print_help(desc);
     return 0;
   }
-  if (vm.count("version")) return print_version();
-  if (vm.count("positional-args")) {
-    std::cerr << "Error: no positional arguments allowed" << std::endl;
-    return 1;
-  }
+  if (vm.count("version")) return velkor::program_main::print_version("sample_synth");
+  if (velkor::program_main::refuse_positional_args(vm)) return 1;
 
   synth_options_t options;
   stream_container_header_t header;
@@ -194,11 +165,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    // Nothing but running out of memory is expected here.
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  return velkor::program_main::run_guarded(run, argc, argv);
 }

@@ -15,6 +15,7 @@
 #include "stream/stream.h"
 #include "stream/stream_container.h"
 #include "stream/stream_file.h"
+#include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 
@@ -90,18 +91,6 @@ stream_status_t pack(const conf_t& conf) {
   return output.process_data("", 0);
 }
 
-// "stream_pack" and the version word of the identification strings.
-int print_version() {
-  char word[64];
-  version_get_svnversion(word, sizeof(word));
-  std::cout << "stream_pack " << word << std::endl;
-  if (!std::cout) {
-    std::cerr << "Error: Failed to write standard output." << std::endl;
-    return 1;
-  }
-  return 0;
-}
-
 void print_usage(const char* program, const po::options_description& desc) {
   std::cout << "Usage: " << program << " [OPTION]... [IN FILE] [OUT FILE]" << std::endl
             << std::endl
@@ -154,7 +143,7 @@ int run(int argc, char** argv) {
     print_usage(program, desc);
     return 0;
   }
-  if (vm.count("version")) return print_version();
+  if (vm.count("version")) return velkor::program_main::print_version("stream_pack");
 
   if (conf.input_file == "-") conf.input_file.clear();
   if (conf.output_file == "-") conf.output_file.clear();
@@ -217,11 +206,5 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    // Nothing but running out of memory is expected here.
-    std::cerr << "Error: " << e.what() << std::endl;
-    return 1;
-  }
+  return velkor::program_main::run_guarded(run, argc, argv);
 }
