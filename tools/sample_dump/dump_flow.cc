@@ -18,7 +18,12 @@ bool is_multi_line(qnt_event_kind_t kind) {
 }  // namespace
 
 dump_flow_t::dump_flow_t(std::ostream& out, dump_format_t format, const event_filter_t& filter)
-    : out_(out), format_(format), filter_(filter), header_(NULL), header_written_(false) {}
+    : out_(out),
+      format_(format),
+      filter_(filter),
+      header_(NULL),
+      header_written_(false),
+      json_(&out) {}
 
 flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
   (void)flow_parameter;
@@ -30,9 +35,8 @@ flow_status_t dump_flow_t::process_event(const qnt_event_t& event) {
   write_header();
   if (filter_.passes(event)) {
     if (format_ == format_json) {
-      line_.clear();
-      json_event_object(event, &line_);
-      write_line();
+      json_event_object(event, &json_);
+      json_.end_line();
     } else {
       out_ << event;
       if (!is_multi_line(event.get_kind())) out_ << '\n';
@@ -46,17 +50,11 @@ void dump_flow_t::write_header() {
   assert(header_ != NULL);
   header_written_ = true;
   if (format_ == format_json) {
-    line_.clear();
-    json_file_object(*header_, &line_);
-    write_line();
+    json_file_object(*header_, &json_);
+    json_.end_line();
   } else {
     out_ << *header_;
   }
-}
-
-void dump_flow_t::write_line() {
-  out_.write(line_.text().data(), static_cast<std::streamsize>(line_.text().size()));
-  out_.put('\n');
 }
 
 }}  // namespace velkor::dump

@@ -10,8 +10,8 @@
 #include "event_filter.h"
 #include "events/qnt_events.h"
 #include "flow/quenth_flow.h"
-#include "json_line.h"
 #include "stream/stream_container.h"
+#include "support/json_writer.h"
 
 namespace velkor { namespace dump {
 
@@ -41,15 +41,15 @@ class dump_flow_t : public library::quenth_flow_t {
   void write_header();
 
  private:
-  // Writes line_ and a newline.
-  void write_line();
 
   std::ostream& out_;
   dump_format_t format_;
   event_filter_t filter_;
   const library::stream_container_header_t* header_;
   bool header_written_;
-  json_line_t line_;  // reused for every JSON line
+  // Writes each JSON line straight to out_, so that a sample with millions
+  // of ends is never held whole as text.
+  library::json_writer_t json_;
 };
 
 }}  // namespace velkor::dump

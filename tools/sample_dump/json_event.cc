@@ -26,21 +26,21 @@ const char* architecture_name(uint32_t architecture) {
   }
 }
 
-void access_type(qnt_access_type_t type, json_line_t* line) {
+void access_type(qnt_access_type_t type, json_writer_t* line) {
   line->member("access_type", type);
   line->member("access_type_name", get_access_type_str(type));
 }
 
 // read, write and prefetch share one layout.
 template <class T>
-void memory_access(const T& e, json_line_t* line) {
+void memory_access(const T& e, json_writer_t* line) {
   line->address_member("pc", e.pc);
   line->address_member("addr", e.addr);
   line->member("thread_id", e.thread_id);
   line->member("size", e.size);
 }
 
-void sample_access(const qnt_sample_access_t& a, json_line_t* line) {
+void sample_access(const qnt_sample_access_t& a, json_writer_t* line) {
   line->begin_object();
   line->address_member("pc", a.pc);
   line->address_member("addr", a.addr);
@@ -52,7 +52,7 @@ void sample_access(const qnt_sample_access_t& a, json_line_t* line) {
   line->end_object();
 }
 
-void fields(const qnt_event_sample_begin_t& e, json_line_t* line) {
+void fields(const qnt_event_sample_begin_t& e, json_writer_t* line) {
   line->member("time", e.time);
   line->member("thread_id", e.thread_id);
   line->member("sample_id", e.sample_id);
@@ -64,7 +64,7 @@ void fields(const qnt_event_sample_begin_t& e, json_line_t* line) {
   line->member("line_size", e.line_size);
 }
 
-void fields(const qnt_event_sample_end_t& e, json_line_t* line) {
+void fields(const qnt_event_sample_end_t& e, json_writer_t* line) {
   line->member("time", e.time);
   line->member("thread_id", e.thread_id);
   line->member("sample_id", e.sample_id);
@@ -75,7 +75,7 @@ void fields(const qnt_event_sample_end_t& e, json_line_t* line) {
   line->member("rdist", e.rdist);
 }
 
-void fields(const qnt_event_acquisition_begin_t& e, json_line_t* line) {
+void fields(const qnt_event_acquisition_begin_t& e, json_writer_t* line) {
   line->member("time", e.time);
   line->member("architecture", e.architecture);
   line->member("architecture_name", architecture_name(e.architecture));
@@ -90,7 +90,7 @@ void fields(const qnt_event_acquisition_begin_t& e, json_line_t* line) {
   line->end_array();
 }
 
-void fields(const qnt_event_mmap_t& e, json_line_t* line) {
+void fields(const qnt_event_mmap_t& e, json_writer_t* line) {
   line->address_member("address", e.address);
   line->member("size", e.size);
   line->member("attr", e.attr);
@@ -101,7 +101,7 @@ void fields(const qnt_event_mmap_t& e, json_line_t* line) {
   line->member("time", e.time);
 }
 
-void fields(const qnt_event_stack_t& e, json_line_t* line) {
+void fields(const qnt_event_stack_t& e, json_writer_t* line) {
   line->member("id", e.id);
   line->key("return_addresses");
   line->begin_array();
@@ -113,7 +113,7 @@ void fields(const qnt_event_stack_t& e, json_line_t* line) {
   line->end_array();
 }
 
-void fields(const qnt_event_sample_t& e, json_line_t* line) {
+void fields(const qnt_event_sample_t& e, json_writer_t* line) {
   line->key("begin");
   sample_access(e.begin, line);
   line->key("ends");
@@ -128,7 +128,7 @@ void fields(const qnt_event_sample_t& e, json_line_t* line) {
   line->boolean((e.flags & qnt_event_sample_t::flag_killed) != 0);
 }
 
-void fields(const qnt_event_time_mapping_t& e, json_line_t* line) {
+void fields(const qnt_event_time_mapping_t& e, json_writer_t* line) {
   line->key("times");
   line->begin_array();
   for (const auto& entry : e.times) {
@@ -142,7 +142,7 @@ void fields(const qnt_event_time_mapping_t& e, json_line_t* line) {
 
 }  // namespace
 
-void json_file_object(const stream_container_header_t& header, json_line_t* line) {
+void json_file_object(const stream_container_header_t& header, json_writer_t* line) {
   line->begin_object();
   line->member("format", json_format_name);
   line->member("format_version", json_format_version);
@@ -162,7 +162,7 @@ void json_file_object(const stream_container_header_t& header, json_line_t* line
   line->end_object();
 }
 
-void json_event_object(const qnt_event_t& event, json_line_t* line) {
+void json_event_object(const qnt_event_t& event, json_writer_t* line) {
   qnt_event_kind_t kind = event.get_kind();
   line->begin_object();
   line->member("kind", kind_name(kind));

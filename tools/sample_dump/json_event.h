@@ -11,14 +11,14 @@
 // integers, exact to 64 bits; addresses and program counters also as
 // "<name>_hex" strings ("0x1000"); access types as the number and
 // "access_type_name"; line sizes in bytes (0: none); texts as JSON strings
-// (see json_line.h for bytes that are not UTF-8); sampled accesses and time
+// (see support/json_writer.h for bytes that are not UTF-8); sampled accesses and time
 // mapping entries as objects, lists as arrays.
 #ifndef TOOLS_SAMPLE_DUMP_JSON_EVENT_H_
 #define TOOLS_SAMPLE_DUMP_JSON_EVENT_H_
 
 #include "events/qnt_events.h"
-#include "json_line.h"
 #include "stream/stream_container.h"
+#include "support/json_writer.h"
 
 namespace velkor { namespace dump {
 
@@ -27,8 +27,8 @@ extern const char* const json_format_name;  // "sample_dump-json"
 const unsigned json_format_version = 1;
 
 // Append one complete object (without a newline) to line.
-void json_file_object(const library::stream_container_header_t& header, json_line_t* line);
-void json_event_object(const library::qnt_event_t& event, json_line_t* line);
+void json_file_object(const library::stream_container_header_t& header, library::json_writer_t* line);
+void json_event_object(const library::qnt_event_t& event, library::json_writer_t* line);
 
 }}  // namespace velkor::dump
 #endif

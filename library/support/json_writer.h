@@ -1,6 +1,7 @@
-// Builds one line of JSON text in a reusable buffer: objects, arrays, keys,
-// unsigned and signed integers, booleans and strings of arbitrary bytes.
-// sample_dump writes each event of its JSON form with it.
+// The one JSON writer of the toolkit: objects, arrays, keys, integers, reals,
+// booleans and strings of arbitrary bytes, with the commas in between.
+// sample_dump writes its JSON lines with it, and every program that offers a
+// JSON form writes its document with it.
 //
 // Strings: valid UTF-8 is copied as it is; '"', '\\' and the control
 // characters 0x00 to 0x1f are escaped ("\n", "\t", ... or "\u00XX"). Every
@@ -9,28 +10,46 @@
 // anything above U+10FFFF) is written as the escape "\uDCXX" of that byte
 // (0x80 to 0xff), the lone low surrogate that Python's 'surrogateescape'
 // error handler uses. No valid input produces such an escape, so the bytes
-// can always be restored exactly, and the line itself is always valid UTF-8.
-#ifndef TOOLS_SAMPLE_DUMP_JSON_LINE_H_
-#define TOOLS_SAMPLE_DUMP_JSON_LINE_H_
+// can always be restored exactly, and the text itself is always valid UTF-8.
+#ifndef LIBRARY_SUPPORT_JSON_WRITER_H_
+#define LIBRARY_SUPPORT_JSON_WRITER_H_
 
+#include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 
-namespace velkor { namespace dump {
+namespace velkor { namespace library {
 
 // Appends JSON tokens and puts commas between the members of objects and
 // arrays. The caller keeps the nesting right: a key before each value inside
 // an object, none inside an array, every open closed.
-class json_line_t {
+//
+// Without an output stream the text stays in memory (text(), clear()). With
+// one, the writer hands its text to the stream whenever it has gathered a
+// spill's worth, and at end_line() and flush(): a document or line of any
+// length then costs a bounded buffer, never a copy of itself.
+class json_writer_t {
  public:
-  json_line_t() : first_(true) {}
+  // Text is gathered in memory.
+  json_writer_t() : out_(nullptr), first_(true) {}
+  // Text goes to out (not owned), which must outlive the writer.
+  explicit json_writer_t(std::ostream* out) : out_(out), first_(true) {}
 
-  // Empties the line (keeping its storage) for the next one.
+  // The text gathered and not yet handed to the stream; the whole text when
+  // there is no stream.
+  const std::string& text() const { return text_; }
+  // Drops the gathered text (keeping its storage) and starts afresh, as at
+  // the start of a line.
   void clear() {
     text_.clear();
     first_ = true;
   }
-  const std::string& text() const { return text_; }
+  // A newline; then, with a stream, everything gathered goes to it. The next
+  // value starts a new line without a comma.
+  void end_line();
+  // With a stream, hands it everything gathered.
+  void flush();
 
   // ---- Structure ----
   void begin_object() { open('{'); }
@@ -44,6 +63,9 @@ class json_line_t {
   // ---- Values ----
   void number(uint64_t value);
   void signed_number(int64_t value);
+  // The shortest decimal text that reads back as the same double; null for
+  // a value JSON cannot hold (infinite or not a number).
+  void real(double value);
   // "0x" and lower-case hexadecimal digits without padding, as a string.
   void hex_string(uint64_t value);
   void boolean(bool value);
@@ -62,13 +84,25 @@ class json_line_t {
     string(value);
   }
   void member(const char* name, const char* value);
+  void real_member(const char* name, double value) {
+    key(name);
+    real(value);
+  }
+  void bool_member(const char* name, bool value) {
+    key(name);
+    boolean(value);
+  }
   // name as a number, then name + "_hex" as a hexadecimal string.
   void address_member(const char* name, uint64_t value);
 
  private:
+  // Text gathered before it goes to the stream.
+  static const size_t spill_size = 64 * 1024;
+
   void separate() {
     if (!first_) text_ += ',';
     first_ = false;
+    if (out_ != nullptr && text_.size() >= spill_size) flush();
   }
   void open(char bracket) {
     separate();
@@ -80,9 +114,10 @@ class json_line_t {
     first_ = false;
   }
 
+  std::ostream* out_;
   std::string text_;
   bool first_;  // nothing yet in the current object or array, or a key just written
 };
 
-}}  // namespace velkor::dump
+}}  // namespace velkor::library
 #endif

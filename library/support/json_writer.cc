@@ -1,9 +1,10 @@
-#include "json_line.h"
+#include "support/json_writer.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
-namespace velkor { namespace dump {
+namespace velkor { namespace library {
 
 namespace {
 
@@ -41,7 +42,19 @@ void append_u_escape(std::string* text, unsigned high_byte, unsigned char low_by
 
 }  // namespace
 
-void json_line_t::key(const char* name, const char* suffix) {
+void json_writer_t::end_line() {
+  text_ += '\n';
+  first_ = true;
+  flush();
+}
+
+void json_writer_t::flush() {
+  if (out_ == nullptr || text_.empty()) return;
+  out_->write(text_.data(), static_cast<std::streamsize>(text_.size()));
+  text_.clear();
+}
+
+void json_writer_t::key(const char* name, const char* suffix) {
   separate();
   text_ += '"';
   text_ += name;
@@ -50,21 +63,32 @@ void json_line_t::key(const char* name, const char* suffix) {
   first_ = true;  // the value follows without a comma
 }
 
-void json_line_t::number(uint64_t value) {
+void json_writer_t::number(uint64_t value) {
   separate();
   char digits[20];
   auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
   text_.append(digits, static_cast<size_t>(end - digits));
 }
 
-void json_line_t::signed_number(int64_t value) {
+void json_writer_t::signed_number(int64_t value) {
   separate();
   char digits[20];
   auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
   text_.append(digits, static_cast<size_t>(end - digits));
 }
 
-void json_line_t::hex_string(uint64_t value) {
+void json_writer_t::real(double value) {
+  if (!std::isfinite(value)) {
+    null();
+    return;
+  }
+  separate();
+  char digits[32];
+  auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
+  text_.append(digits, static_cast<size_t>(end - digits));
+}
+
+void json_writer_t::hex_string(uint64_t value) {
   separate();
   char digits[16];
   auto end = std::to_chars(digits, digits + sizeof(digits), value, 16).ptr;
@@ -73,17 +97,17 @@ void json_line_t::hex_string(uint64_t value) {
   text_ += '"';
 }
 
-void json_line_t::boolean(bool value) {
+void json_writer_t::boolean(bool value) {
   separate();
   text_ += value ? "true" : "false";
 }
 
-void json_line_t::null() {
+void json_writer_t::null() {
   separate();
   text_ += "null";
 }
 
-void json_line_t::string(const char* bytes, size_t length) {
+void json_writer_t::string(const char* bytes, size_t length) {
   separate();
   const unsigned char* s = reinterpret_cast<const unsigned char*>(bytes);
   text_ += '"';
@@ -125,16 +149,16 @@ void json_line_t::string(const char* bytes, size_t length) {
   text_ += '"';
 }
 
-void json_line_t::member(const char* name, const char* value) {
+void json_writer_t::member(const char* name, const char* value) {
   key(name);
   string(value, strlen(value));
 }
 
-void json_line_t::address_member(const char* name, uint64_t value) {
+void json_writer_t::address_member(const char* name, uint64_t value) {
   key(name);
   number(value);
   key(name, "_hex");
   hex_string(value);
 }
 
-}}  // namespace velkor::dump
+}}  // namespace velkor::library

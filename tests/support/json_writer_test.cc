@@ -1,26 +1,30 @@
-// The JSON line builder of sample_dump: separators, numbers at their limits,
-// and strings of any bytes (escapes, UTF-8 kept, other bytes as \udcXX).
+// The JSON writer: separators, numbers at their limits, reals, strings of any
+// bytes (escapes, UTF-8 kept, other bytes as \udcXX) and the streaming form.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <limits>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "json_line.h"
+#include "support/json_writer.h"
 #include "support/test_support.h"
 
-using velkor::dump::json_line_t;
+using velkor::library::json_writer_t;
 using velkor::testkit::hex;
 
 namespace {
 
 std::string quoted(const std::string& bytes) {
-  json_line_t line;
+  json_writer_t line;
   line.string(bytes);
   return line.text();
 }
 
-TEST(JsonLine, StringsOfAnyBytes) {
+TEST(JsonWriter, StringsOfAnyBytes) {
   const struct {
     const char* name;
     std::string bytes;
@@ -52,8 +56,8 @@ TEST(JsonLine, StringsOfAnyBytes) {
   }
 }
 
-TEST(JsonLine, SeparatorsAndNumbers) {
-  json_line_t line;
+TEST(JsonWriter, SeparatorsAndNumbers) {
+  json_writer_t line;
   line.begin_object();
   line.member("max", UINT64_MAX);
   line.key("min");
@@ -84,6 +88,52 @@ TEST(JsonLine, SeparatorsAndNumbers) {
   line.number(1);
   line.end_array();
   EXPECT_EQ(line.text(), "[1]");
+}
+
+TEST(JsonWriter, RealsReadBackExactly) {
+  const struct {
+    double value;
+    const char* json;
+  } cases[] = {
+      {0.0, "0"},          {2.5, "2.5"},
+      {-0.125, "-0.125"},  {100.0 / 3.0, "33.333333333333336"},
+      {1e300, "1e+300"},   {std::numeric_limits<double>::infinity(), "null"},
+      {std::nan(""), "null"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    json_writer_t line;
+    line.real(c.value);
+    EXPECT_EQ(line.text(), c.json);
+  }
+}
+
+// A streaming writer hands its text on in pieces while a value of any size
+// is written, and never holds more than a spill's worth plus one token.
+TEST(JsonWriter, StreamsLongLinesWithoutHoldingThem) {
+  std::ostringstream out;
+  json_writer_t json(&out);
+  size_t most_held = 0;
+  json.begin_object();
+  json.key("list");
+  json.begin_array();
+  for (uint64_t i = 0; i < 100000; ++i) {
+    json.number(i);
+    most_held = std::max(most_held, json.text().size());
+  }
+  json.end_array();
+  json.end_object();
+  json.end_line();
+  json.begin_array();
+  json.end_array();
+  json.end_line();
+  EXPECT_TRUE(json.text().empty());
+  EXPECT_LE(most_held, 65 * 1024u);
+
+  std::string expected = "{\"list\":[";
+  for (uint64_t i = 0; i < 100000; ++i) expected += (i ? "," : "") + std::to_string(i);
+  expected += "]}\n[]\n";
+  EXPECT_EQ(out.str(), expected);
 }
 
 }  // namespace
