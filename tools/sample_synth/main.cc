@@ -94,6 +94,9 @@ int run(int argc, char** argv) {
        "Payload compression: none or deflate (default deflate).")
       ("seed", po::value<std::string>(&seed),
        "Seed of the generator (default 1); the same seed gives the same bytes.")
+      ("false-sharing",
+       "Also plant per-thread counters packed into one cache line (false sharing) and a "
+       "counter that all threads update in the next line (true sharing).")
       ("output,o", po::value<std::string>(&output),
        "Output file; standard output when absent or '-'.");
 
@@ -115,6 +118,7 @@ int run(int argc, char** argv) {
     options.threads = static_cast<uint32_t>(
         parse_number(threads, UINT32_MAX, "threads"));
     options.seed = parse_number(seed, UINT64_MAX, "seed");
+    options.false_sharing = vm.count("false-sharing") != 0;
     if (!line_sizes.empty()) {
       options.line_sizes.clear();
       for (const std::string& size : line_sizes) {

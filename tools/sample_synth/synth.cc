@@ -92,6 +92,7 @@ enum function_t {
   fn_memcpy,
   fn_exp,
   fn_mutex_lock,
+  fn_tally,  // the planted counters of false_sharing; last, so that no other stack id moves
   function_count
 };
 
@@ -143,6 +144,7 @@ const call_chain_t call_chains[function_count] = {
     {{0x4034d2, 0x402208}, 2},  // memcpy <- exchange_halo <- solve_step
     {{0x4028c3, 0x4021f3}, 2},  // exp <- stencil_kernel <- solve_step
     {{0x403b88, 0x40221d}, 2},  // mutex_lock <- reduce_residual <- solve_step
+    {{0x402232}, 1},            // tally <- solve_step
 };
 // solve_step <- main <- __libc_start_main <- _start
 const uint64_t main_entry[] = {0x401b8e, 0x7f3a3dc21b97, 0x40102a};
@@ -179,7 +181,11 @@ const uint64_t startup_ns = 180000000;
 class generator_t {
  public:
   generator_t(const synth_options_t& options, quenth_flow_t& flow)
-      : options_(options), flow_(flow), random_(options.seed), status_(flow_status_ok) {
+      : options_(options),
+        flow_(flow),
+        random_(options.seed),
+        planted_random_(options.seed ^ 0x6a09e667f3bcc908ull),
+        status_(flow_status_ok) {
     block_ = (grid_size / options_.threads) & ~uint64_t(0xfff);
     for (const site_t& site : sites) {
       total_weight_ += site.weight;
@@ -304,6 +310,9 @@ class generator_t {
     for (uint64_t i = 0; i < samples; ++i) {
       time_ += nominal_sample_period / 2 + random_.below(nominal_sample_period);
       if (!one_sample()) return false;
+      if (options_.false_sharing && planted_random_.chance(1, 8) && !planted_sample()) {
+        return false;
+      }
       ++samples_done_;
       if (!emit_deferred(false)) return false;
     }
@@ -541,6 +550,58 @@ class generator_t {
     return true;
   }
 
+  // ---- Planted sharing (false_sharing)
+
+  // A complete sample of the planted lines, drawn from planted_random_
+  // alone: two in three on the packed counters, where each access is a
+  // thread's increment of its own counter and the ends are by other threads;
+  // the rest on the shared counter, incremented by every thread.
+  bool planted_sample() {
+    const qnt_line_size_t line_size = options_.line_sizes[0];
+    const uint64_t slots = std::max<uint64_t>(1, line_size / 8);
+    const uint32_t counters = static_cast<uint32_t>(std::min<uint64_t>(options_.threads, slots));
+    const bool packed = !planted_random_.chance(1, 3);
+    const uint32_t threads = packed ? counters : options_.threads;
+    const uint64_t pc = packed ? planted_counter_pc : planted_shared_pc;
+    const uint8_t length = packed ? 5 : 8;
+
+    uint32_t thread = static_cast<uint32_t>(planted_random_.below(threads));
+    auto access = [&](uint32_t t, uint64_t time) {
+      qnt_sample_access_t a;
+      a.pc = pc;
+      a.addr = packed ? planted_counters + 8 * t : planted_counters + line_size;
+      a.time = time;
+      a.stack = stack_id(fn_tally, t);
+      a.thread = thread_id(t);
+      a.size = 8;
+      a.access_type = qnt_access_rdwr;
+      return a;
+    };
+    planted_.begin = access(thread, time_ + 1 + planted_random_.below(1000));
+    if (!write_stack(planted_.begin.stack, fn_tally, thread)) return false;
+    const size_t ends = 1 + static_cast<size_t>(planted_random_.below(3));
+    planted_.ends.resize(ends);
+    uint64_t after = planted_.begin.time;
+    for (size_t i = 0; i < ends; ++i) {
+      // Another thread, when there is one.
+      uint32_t next = thread;
+      if (threads > 1) {
+        next = static_cast<uint32_t>(planted_random_.below(threads - 1));
+        if (next >= thread) ++next;
+      }
+      after += 50 + planted_random_.below(5000);
+      planted_.ends[i] = access(next, after);
+      if (!write_stack(planted_.ends[i].stack, fn_tally, next)) return false;
+      thread = next;
+    }
+    last_time_ = std::max(last_time_, after);
+    planted_.next_pc = pc + length;
+    planted_.stack = planted_.begin.stack;
+    planted_.line_size = line_size_log(line_size);
+    planted_.flags = 0;
+    return emit(planted_);
+  }
+
   static uint8_t line_size_log(qnt_line_size_t size) {
     uint8_t log = 0;
     while ((qnt_line_size_t(1) << log) < size) ++log;
@@ -558,6 +619,7 @@ class generator_t {
   const synth_options_t& options_;
   quenth_flow_t& flow_;
   random_t random_;
+  random_t planted_random_;  // draws for the planted samples only
   flow_status_t status_;
   uint64_t block_ = 0;         // bytes of each thread's block of a grid
   uint64_t total_weight_ = 0;  // of all sites
@@ -568,7 +630,8 @@ class generator_t {
   uint64_t samples_done_ = 0;  // samples of the run so far
   std::vector<bool> stack_written_;
   std::vector<deferred_t> deferred_;
-  qnt_event_sample_t sample_;  // reused for every complete sample
+  qnt_event_sample_t sample_;   // reused for every complete sample
+  qnt_event_sample_t planted_;  // and for every planted one
 };
 
 }  // namespace

@@ -21,6 +21,14 @@ struct synth_options_t {
   // Distinct powers of two, in the order given; each sample belongs to one.
   std::vector<library::qnt_line_size_t> line_sizes{64};
   uint64_t seed = 1;
+  // Also plants sharing: after about one regular sample in eight, a sample
+  // of per-thread counters packed into one line of the first line size
+  // (each thread increments its own 8 bytes; the accesses that end it are
+  // other threads' increments of theirs: false sharing) or of a counter in
+  // the next line that every thread increments (true sharing). The planted
+  // samples come on top of `samples`, from a generator of their own: the
+  // regular samples stay those of the run without them.
+  bool false_sharing = false;
 };
 
 // Limits of the settings; check_options enforces them.
@@ -34,6 +42,13 @@ const uint64_t nominal_sample_period = 50000;
 const uint64_t acquisition_start_ns = 1339666013ull * 1000000000ull;
 // Thread id of the main thread; the workers follow it.
 const uint32_t main_thread_id = 23817;
+
+// The planted lines of false_sharing: the counters of the first
+// min(threads, line size / 8) threads at planted_counters + 8 * thread, and
+// the counter all threads share at planted_counters + line size.
+const uint64_t planted_counters = 0x62b000;
+const uint64_t planted_counter_pc = 0x403c18;  // add qword [rbx+rax*8], 1
+const uint64_t planted_shared_pc = 0x403c40;   // lock add qword [rip+...], 1
 
 // Empty when the settings are usable, else why not (one sentence).
 std::string check_options(const synth_options_t& options);

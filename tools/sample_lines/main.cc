@@ -1,0 +1,235 @@
+// sample_lines: which cache lines the threads of a recording hand to each
+// other, and whether they share the bytes of a line or only the line. Reads
+// one sample file (or standard input) through the cache-line analysis of the
+// library, ranks the lines and prints the report as text or JSON on standard
+// output. Help, errors and warnings go to standard error.
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "analysis/cache_line_report.h"
+#include "analysis/cache_lines.h"
+#include "flow/flow_file_reader.h"
+#include "lines_json.h"
+#include "lines_text.h"
+#include "stream/stream.h"
+#include "stream/stream_container.h"
+#include "support/program_main.h"
+#include "support/version_info.h"
+#include "support/warning_consumer.h"
+
+namespace po = boost::program_options;
+using namespace velkor::library;
+
+const char* version_bring_in_version_info() { return version_id_version; }
+
+namespace {
+
+// A setting that cannot be used: one line on standard error, exit status 1.
+struct usage_error_t {
+  std::string message;
+};
+
+// A decimal number without sign, blanks or suffix, at most max.
+uint64_t parse_number(const std::string& text, uint64_t max, const char* option) {
+  uint64_t value = 0;
+  bool valid = !text.empty();
+  for (char c : text) {
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (c < '0' || c > '9' || value > (max - digit) / 10) {
+      valid = false;
+      break;
+    }
+    value = value * 10 + digit;
+  }
+  if (!valid) {
+    throw usage_error_t{"the value '" + text + "' of --" + option + " is not a number from 0 to " +
+                        std::to_string(max) + "."};
+  }
+  return value;
+}
+
+// Digits with at most one decimal point, from 0 to 100.
+double parse_percent(const std::string& text) {
+  bool digits = false, point = false, valid = !text.empty();
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      digits = true;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      valid = false;
+    }
+  }
+  double value = valid && digits ? std::strtod(text.c_str(), nullptr) : -1;
+  if (!(value >= 0 && value <= 100)) {
+    throw usage_error_t{"the value '" + text +
+                        "' of --min-percent is not a number from 0 to 100."};
+  }
+  return value;
+}
+
+qnt_line_size_t parse_line_size(const std::string& text) {
+  const uint64_t max = uint64_t(1) << 63;
+  uint64_t size = 0;
+  try {
+    size = parse_number(text, max, "line-size");
+  } catch (const usage_error_t&) {
+    size = 0;
+  }
+  if (size == 0 || (size & (size - 1)) != 0) {
+    throw usage_error_t{"the value '" + text +
+                        "' of --line-size is not a power of two from 1 to " + std::to_string(max) +
+                        "."};
+  }
+  return size;
+}
+
+void print_help(const po::options_description& desc) {
+  std::cerr << "Usage: sample_lines [OPTION]..." << std::endl
+            << std::endl
+            << "Ranks the cache lines of a sample file by how often they pass between threads"
+            << std::endl
+            << "and tells false sharing from true sharing." << std::endl
+            << std::endl
+            << desc << std::endl;
+}
+
+// Why reading failed, when the container header tells.
+std::string read_failure(const stream_container_header_t& header) {
+  std::string text = "Failed to read input file.";
+  if (header.version > 1) {
+    text += " Container version " + std::to_string(header.version) + " is not supported.";
+  } else if (header.compression != compression_none &&
+             header.compression != compression_deflate) {
+    text += std::string(" Compression ") + stream_container_compression_name(header.compression) +
+            "(" + std::to_string(header.compression) + ") is not supported.";
+  }
+  return text;
+}
+
+// The analysis, noting whether the decoder delivered anything at all.
+class lines_flow_t : public cache_lines_flow_t {
+ public:
+  explicit lines_flow_t(qnt_line_size_t default_line_size)
+      : cache_lines_flow_t(default_line_size) {}
+  flow_status_t flow_init(uint64_t flow_parameter) override {
+    started = true;
+    return cache_lines_flow_t::flow_init(flow_parameter);
+  }
+  bool started = false;
+};
+
+int run(int argc, char** argv) {
+  std::string in_file;
+  std::string top = "20";
+  std::string sort = "write-transfers";
+  std::string min_percent = "0.1";
+  std::string line_size = "64";
+  std::string format = "text";
+
+  po::options_description desc("Options", po::options_description::m_default_line_length,
+                               po::options_description::m_default_line_length / 2);
+  desc.add_options()
+      ("help,h", "Print this help message.")
+      ("version", "Print the program name and version.")
+      ("in-file,i", po::value<std::string>(&in_file),
+       "Specifies the input file. If no file is specified stdin is used.")
+      ("top", po::value<std::string>(&top),
+       "List at most this many lines (default 20; 0 lists all).")
+      ("sort", po::value<std::string>(&sort),
+       ("Rank the lines by write-transfers (transfers involving a write, the default), "
+        "accesses, transfers, writes or threads."))
+      ("min-percent", po::value<std::string>(&min_percent),
+       "Leave out lines with less than this share, in percent, of all transfers involving a "
+       "write (default 0.1; 0 keeps every line).")
+      ("line-size", po::value<std::string>(&line_size),
+       "Line size in bytes, a power of two, for samples that carry none (default 64).")
+      ("format", po::value<std::string>(&format),
+       "Output format: text (default) or json, one JSON document.");
+
+  po::variables_map vm;
+  if (!velkor::program_main::parse_command_line(argc, argv, desc, &vm)) return 1;
+  if (vm.count("help")) {
+    print_help(desc);
+    return 0;
+  }
+  if (vm.count("version")) return velkor::program_main::print_version("sample_lines");
+  if (velkor::program_main::refuse_positional_args(vm)) return 1;
+
+  cache_line_report_options_t options;
+  qnt_line_size_t default_line_size = 64;
+  try {
+    options.top = parse_number(top, UINT64_MAX, "top");
+    if (!cache_line_sort_by_name(sort, &options.sort)) {
+      throw usage_error_t{"unknown sort key '" + sort + "'; the keys are " +
+                          cache_line_sort_names() + "."};
+    }
+    options.min_percent = parse_percent(min_percent);
+    default_line_size = parse_line_size(line_size);
+    if (format != "text" && format != "json") {
+      throw usage_error_t{"unknown format '" + format + "'; the formats are text and json."};
+    }
+  } catch (const usage_error_t& e) {
+    std::cerr << "Error: " << e.message << std::endl;
+    return 1;
+  }
+  if (in_file == "-") in_file.clear();
+
+  boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
+  lines_flow_t flow(default_line_size);
+  std::string failure;  // the error line, without "Error: "
+  try {
+    flow_file_reader_t reader(in_file, &flow, warnings);
+    try {
+      if (reader.dispatch() == stream_status_error) failure = read_failure(reader.get_header());
+    } catch (const std::exception& e) {
+      // A malformed record, an unsupported format version: what came before
+      // it is still reported.
+      failure = e.what();
+    }
+    if (failure.empty() && reader.pending_bytes() != 0) {
+      warnings->warning("The input ended inside a record; its last " +
+                        std::to_string(reader.pending_bytes()) + " bytes were ignored.");
+    }
+  } catch (const stream_exception_t& e) {
+    // The input cannot be opened.
+    std::cerr << "Error: " << e.what() << std::endl;
+    return 1;
+  }
+
+  // Nothing decoded (a container that could not be read): no report.
+  if (flow.started || failure.empty()) {
+    const cache_line_report_t report = build_cache_line_report(flow.result(), options);
+    if (format == "json") {
+      velkor::sample_lines::render_lines_json(report, std::cout);
+    } else {
+      velkor::sample_lines::render_lines_text(report, std::cout);
+    }
+    // A report that did not reach its destination (a full disk, a closed
+    // pipe) is a failure, not a success.
+    std::cout.flush();
+    if (!std::cout || fflush(stdout) != 0 || ferror(stdout)) {
+      std::cerr << "Error: the report could not be written." << std::endl;
+      return 1;
+    }
+  }
+  if (!failure.empty()) {
+    std::cerr << "Error: " << failure << std::endl;
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return velkor::program_main::run_guarded(run, argc, argv);
+}
