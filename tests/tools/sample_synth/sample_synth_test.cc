@@ -464,3 +464,62 @@ TEST(SampleSynth, SampleStatsCountsWhatTheGeneratorWrote) {
     EXPECT_EQ(report_value(report, "  Burst end events: ", section), bursts);
   }
 }
+
+// ---- Planted sharing -----------------------------------------------------------
+
+// With --false-sharing the run is the run without it plus the planted
+// samples (and the stacks of their function): every other event the same, in
+// the same order. The planted samples increment a thread's own counter of
+// the packed line, ended by other threads' increments of theirs, or the one
+// shared counter beside it.
+TEST(SampleSynth, FalseSharingAddsOnlyThePlantedSamples) {
+  using velkor::synth::planted_counters;
+  synth_options_t options;
+  options.samples = 4000;
+  options.threads = 3;
+  options.line_sizes = {128, 64};
+  recording_flow_t plain, planted;
+  generate(options, &plain);
+  options.false_sharing = true;
+  generate(options, &planted);
+
+  // Stacks 15 and 16: the planted function's, of the main and a worker thread.
+  std::vector<std::string> rest;
+  int packed = 0, shared = 0;
+  for (const auto& event : planted.events) {
+    if (event->get_kind() == kind_stack && as<qnt_event_stack_t>(event).id >= 15) continue;
+    if (event->get_kind() == kind_sample) {
+      const auto& s = as<qnt_event_sample_t>(event);
+      if (s.begin.pc == velkor::synth::planted_counter_pc) {
+        ++packed;
+        EXPECT_EQ(s.line_size, 7);  // the first line size
+        const qnt_sample_access_t* previous = &s.begin;
+        EXPECT_FALSE(s.ends.empty());
+        for (const qnt_sample_access_t& end : s.ends) {
+          EXPECT_NE(end.thread, previous->thread);
+          previous = &end;
+        }
+        std::vector<qnt_sample_access_t> all{s.begin};
+        all.insert(all.end(), s.ends.begin(), s.ends.end());
+        for (const qnt_sample_access_t& a : all) {
+          EXPECT_EQ(a.addr, planted_counters + 8 * (a.thread - velkor::synth::main_thread_id));
+          EXPECT_EQ(a.access_type, qnt_access_rdwr);
+          EXPECT_EQ(a.pc, velkor::synth::planted_counter_pc);
+        }
+        continue;
+      }
+      if (s.begin.pc == velkor::synth::planted_shared_pc) {
+        ++shared;
+        for (const qnt_sample_access_t& end : s.ends) EXPECT_EQ(end.addr, planted_counters + 128);
+        EXPECT_EQ(s.begin.addr, planted_counters + 128);
+        continue;
+      }
+    }
+    rest.push_back(velkor::testkit::event_text(*event));
+  }
+  EXPECT_EQ(rest, plain.texts());
+  // About one sample in eight, two in three of them on the packed line.
+  EXPECT_GT(packed, 200);
+  EXPECT_GT(shared, 100);
+  EXPECT_LT(packed + shared, 800);
+}
