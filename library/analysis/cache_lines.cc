@@ -119,9 +119,12 @@ cache_lines_flow_t::geometry_t cache_lines_flow_t::geometry_for(qnt_line_size_t 
   geometry_t g;
   g.size = size;
   g.power_of_two = (size & (size - 1)) == 0;
-  g.granule = size <= granules_per_line ? 1 : (size - 1) / granules_per_line + 1;
+  g.granule = 1;
   g.granule_shift = 0;
-  while (g.granule_shift < 63 && (uint64_t(1) << g.granule_shift) < g.granule) ++g.granule_shift;
+  if (size > granules_per_line) {
+    g.granule = (size - 1) / granules_per_line + 1;
+    while (g.granule_shift < 63 && (uint64_t(1) << g.granule_shift) < g.granule) ++g.granule_shift;
+  }
   return g;
 }
 
@@ -331,15 +334,28 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
     length = size - offset;
     ++stats_.summary.straddling_accesses;
   }
-  if (line.more == no_index) {
-    if (line.first_thread == access.thread) {
-      count_own_site(line, access.pc, offset, static_cast<uint16_t>(length),
-                     static_cast<uint32_t>(reads), static_cast<uint32_t>(writes));
+  const uint16_t kept_length = static_cast<uint16_t>(length);
+  const uint32_t site_reads = static_cast<uint32_t>(reads);
+  const uint32_t site_writes = static_cast<uint32_t>(writes);
+  bool own = line.more == no_index && line.first_thread == access.thread;
+  if (own) {
+    // The one thread so far: its counts are the line's, its sites the own.
+    line_site_t* sites =
+        line.own_block == no_index ? line.own_sites : &stats_.sites[line.own_block];
+    line_site_t* site = find_site(sites, line.own_site_count, access.pc, offset, kept_length);
+    if (site != nullptr) {
+      count_at(*site, site_reads, site_writes);
+    } else if (line.own_site_count < max_sites_per_thread) {
+      add_site(sites, &line.own_site_count, &line.own_site_capacity, &line.own_block, access.pc,
+               offset, kept_length, site_reads, site_writes);
     } else {
-      add_more(line, geometry);
+      // No site for it: from now on the thread's bytes are kept apart from
+      // its sites, in a thread entry.
+      own = false;
     }
   }
-  if (line.more != no_index) {
+  if (!own) {
+    if (line.more == no_index) add_more(line, geometry);
     line_thread_t& thread = find_or_add_thread(stats_.more[line.more], access.thread);
     ++thread.accesses;
     thread.reads += reads;
@@ -363,9 +379,13 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
     }
     if (!thread.other_threads) {
       line_site_t* sites = thread.site_count == 0 ? nullptr : &stats_.sites[thread.sites];
-      count_at_sites(sites, &thread.site_count, &thread.site_capacity, &thread.sites, access.pc,
-                     offset, static_cast<uint16_t>(length), static_cast<uint32_t>(reads),
-                     static_cast<uint32_t>(writes));
+      line_site_t* site = find_site(sites, thread.site_count, access.pc, offset, kept_length);
+      if (site != nullptr) {
+        count_at(*site, site_reads, site_writes);
+      } else {
+        add_site(sites, &thread.site_count, &thread.site_capacity, &thread.sites, access.pc,
+                 offset, kept_length, site_reads, site_writes);
+      }
     }
   }
   ++line.accesses;
@@ -395,17 +415,9 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
   previous->classes = classes;
 }
 
-void cache_lines_flow_t::count_own_site(cache_line_t& line, qnt_address_t pc, uint64_t offset,
-                                        uint16_t length, uint32_t reads, uint32_t writes) {
-  // An access that fits no site still counts in the line, whose counts are
-  // the thread's.
-  line_site_t* sites = line.own_block == no_index ? line.own_sites : &stats_.sites[line.own_block];
-  count_at_sites(sites, &line.own_site_count, &line.own_site_capacity, &line.own_block, pc,
-                 offset, length, reads, writes);
-}
-
 void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry) {
-  // Until now one thread, all of whose accesses lie in its own sites: its
+  // Until now one thread, all of whose accesses lie in its own sites (a
+  // full site still has the bytes of the accesses it no longer counts): its
   // counts are the line's, its bytes those of its sites.
   line_thread_t first;
   first.thread = line.first_thread;
@@ -446,8 +458,7 @@ void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry
 
 line_thread_t& cache_lines_flow_t::find_or_add_thread(line_more_t& more, qnt_thread_id_t thread) {
   line_index_t other = no_index;
-  line_index_t before = no_index;
-  line_index_t last = no_index;
+  line_index_t before = no_index;  // the entry before i; at the end, the last one
   for (line_index_t i = more.first_thread; i != no_index; i = stats_.threads[i].next_thread) {
     line_thread_t& entry = stats_.threads[i];
     if (entry.other_threads) {
@@ -462,7 +473,6 @@ line_thread_t& cache_lines_flow_t::find_or_add_thread(line_more_t& more, qnt_thr
       return entry;
     }
     before = i;
-    last = i;
   }
   if (more.threads >= max_threads_per_line && other != no_index) return stats_.threads[other];
 
@@ -476,24 +486,14 @@ line_thread_t& cache_lines_flow_t::find_or_add_thread(line_more_t& more, qnt_thr
   }
   const line_index_t index = next_index(stats_.threads, "thread entries");
   stats_.threads.push_back(entry);
-  stats_.threads[last].next_thread = index;
+  stats_.threads[before].next_thread = index;
   return stats_.threads[index];
 }
 
-bool cache_lines_flow_t::count_at_sites(line_site_t* sites, uint8_t* count, uint8_t* capacity,
-                                        line_index_t* block, qnt_address_t pc, uint64_t offset,
-                                        uint16_t length, uint32_t reads, uint32_t writes) {
-  for (unsigned i = 0; i < *count; ++i) {
-    line_site_t& site = sites[i];
-    if (site.pc == pc && site.offset == offset && site.length == length) {
-      if (site.accesses == max_site_count) return false;
-      ++site.accesses;
-      site.reads += reads;
-      site.writes += writes;
-      return true;
-    }
-  }
-  if (*count == max_sites_per_thread) return false;
+void cache_lines_flow_t::add_site(line_site_t* sites, uint8_t* count, uint8_t* capacity,
+                                  line_index_t* block, qnt_address_t pc, uint64_t offset,
+                                  uint16_t length, uint32_t reads, uint32_t writes) {
+  if (*count == max_sites_per_thread) return;
   if (*count == *capacity) {
     // A block twice the size; a block given up is kept for another thread.
     const unsigned grown = *capacity == 0 ? 2 : 2 * *capacity;
@@ -516,7 +516,6 @@ bool cache_lines_flow_t::count_at_sites(line_site_t* sites, uint8_t* count, uint
   site.accesses = 1;
   site.reads = reads;
   site.writes = writes;
-  return true;
 }
 
 line_index_t cache_lines_flow_t::allocate_sites(unsigned capacity) {
@@ -547,11 +546,10 @@ line_index_t cache_lines_flow_t::find_or_add_line(qnt_line_size_t line_size, uin
     line_slot_t& slot = line_slots_[i];
     if (slot.index_plus_one == 0) {
       line_index_t index = next_index(stats_.lines, "cache lines");
-      cache_line_t line;
+      cache_line_t& line = stats_.lines.emplace_back();
       line.address = address;
       line.line_size = line_size;
       line.first_thread = thread;
-      stats_.lines.push_back(line);
       slot.index_plus_one = index + 1;
       slot.tag = tag;
       if (stats_.lines.size() * 2 > line_slots_.size() && line_bits_ < 32) grow_lines_table();

@@ -129,9 +129,10 @@ const unsigned line_own_sites = 2;
 // record is complete: that thread is first_thread, its counts are the
 // line's, and its sites are own_site_count entries of own_sites or, once
 // there are more than line_own_sites of them, of the block own_block of
-// cache_line_stats_t::sites. When a second thread comes, the line gets a
-// line_more_t (`more`), which lists every thread, first_thread among them,
-// and holds the transfers; the own sites are then unused. line_counts() and
+// cache_line_stats_t::sites. When a second thread comes (or the thread
+// needs a site past max_sites_per_thread), the line gets a line_more_t
+// (`more`), which lists every thread, first_thread among them, and holds the
+// transfers; the own sites are then unused. line_counts() and
 // for_each_line_thread() below read a line either way.
 struct alignas(64) cache_line_t {
   qnt_address_t address;          // the first byte of the line
@@ -149,7 +150,8 @@ struct alignas(64) cache_line_t {
   line_site_t own_sites[line_own_sites];
 };
 
-// The rest of a line that two threads touched.
+// The rest of a line that two threads touched, or one at more sites than it
+// keeps.
 struct line_more_t {
   transfer_counts_t transfers;
   // Distinct threads kept (at most max_threads_per_line; the other_threads
@@ -341,22 +343,35 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   // A new line gets `thread` as its first thread.
   line_index_t find_or_add_line(qnt_line_size_t line_size, uint64_t address,
                                 qnt_thread_id_t thread);
-  // Counts an access of the first thread of a line without line_more_t at
-  // its own sites.
-  void count_own_site(cache_line_t& line, qnt_address_t pc, uint64_t offset, uint16_t length,
-                      uint32_t reads, uint32_t writes);
   // Gives the line its line_more_t, with its first thread as the one entry,
   // which takes over the own sites.
   void add_more(cache_line_t& line, const geometry_t& geometry);
-  // Finds a site among `count` at `sites` and counts the access at it.
-  // Otherwise adds the site when *count is below `capacity` (true), or when
-  // the block can grow: then the sites move to a block twice the size, whose
-  // index and capacity are stored (*block is no_index for sites that are in
-  // no block). False when the access fits no site kept.
-  bool count_at_sites(line_site_t* sites, uint8_t* count, uint8_t* capacity, line_index_t* block,
-                      qnt_address_t pc, uint64_t offset, uint16_t length, uint32_t reads,
-                      uint32_t writes);
   line_thread_t& find_or_add_thread(line_more_t& more, qnt_thread_id_t thread);
+  // The site among the `count` at `sites` with this pc and byte range, or
+  // null.
+  static line_site_t* find_site(line_site_t* sites, unsigned count, qnt_address_t pc,
+                                uint64_t offset, uint16_t length) {
+    for (unsigned i = 0; i < count; ++i) {
+      if (sites[i].pc == pc && sites[i].offset == offset && sites[i].length == length) {
+        return &sites[i];
+      }
+    }
+    return nullptr;
+  }
+  // Counts an access at a site, unless the site is full.
+  static void count_at(line_site_t& site, uint32_t reads, uint32_t writes) {
+    if (site.accesses == max_site_count) return;
+    ++site.accesses;
+    site.reads += reads;
+    site.writes += writes;
+  }
+  // Adds a site after the `*count` at `sites`, unless there are
+  // max_sites_per_thread already. When they fill their `*capacity`, they
+  // first move to a block twice the size, whose index and capacity are
+  // stored (*block is no_index for sites in no block: a line's own).
+  void add_site(line_site_t* sites, uint8_t* count, uint8_t* capacity, line_index_t* block,
+                qnt_address_t pc, uint64_t offset, uint16_t length, uint32_t reads,
+                uint32_t writes);
   line_index_t allocate_sites(unsigned capacity);
   void grow_lines_table();
 

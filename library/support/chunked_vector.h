@@ -25,13 +25,16 @@ class chunked_vector_t {
   T& back() { return (*this)[size_ - 1]; }
   const T& back() const { return (*this)[size_ - 1]; }
 
-  void push_back(const T& value) {
+  void push_back(const T& value) { emplace_back() = value; }
+  // A default-constructed element at the end.
+  T& emplace_back() {
     if ((size_ & (block_size - 1)) == 0) {
       blocks_.emplace_back();
       blocks_.back().reserve(block_size);
     }
-    blocks_.back().push_back(value);
+    blocks_.back().emplace_back();
     ++size_;
+    return blocks_.back().back();
   }
   void clear() {
     blocks_.clear();

@@ -440,6 +440,17 @@ TEST(CacheLines, DetailIsBoundedPerLine) {
   EXPECT_EQ(thread.ranges.back().offset, 2 * (max_sites_per_thread - 1));
 }
 
+TEST(CacheLines, BytesPastTheSitesBoundStillDecideTheVerdict) {
+  // Thread 1 alone reads 16 single bytes, then byte 40, which no site keeps;
+  // thread 2 then writes byte 40: the threads share that byte.
+  cache_lines_flow_t flow;
+  for (uint64_t i = 0; i < 16; ++i) feed(flow, sample({{1, 0xe000 + i, RD, 1, 1}}));
+  feed(flow, sample({{1, 0xe028, RD, 1, 1}}));
+  feed(flow, sample({{2, 0xe028, WR, 1, 2}}));
+  EXPECT_EQ(rows(flow.result()), (std::vector<line_row_t>{
+                                     {0xe000, 64, 18, 17, 1, 0, 0, 0, 0, 0, 0, 2, 1, "true-sharing"}}));
+}
+
 TEST(CacheLines, ResultCanBeTakenBetweenEvents) {
   cache_lines_flow_t flow;
   feed(flow, sample(planted[0]));
