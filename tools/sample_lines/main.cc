@@ -143,7 +143,8 @@ int run(int argc, char** argv) {
       ("in-file,i", po::value<std::string>(&in_file),
        "Specifies the input file. If no file is specified stdin is used.")
       ("top", po::value<std::string>(&top),
-       "List at most this many lines (default 20; 0 lists all).")
+       "List at most this many lines (default 20; 0 lists every line that passes "
+       "--min-percent).")
       ("sort", po::value<std::string>(&sort),
        ("Rank the lines by write-transfers (transfers involving a write, the default), "
         "accesses, transfers, writes or threads."))
