@@ -27,6 +27,13 @@ void set_bits(uint64_t mask[2], unsigned first, unsigned last) {
   }
 }
 
+// A byte of a hash of a site's key, to tell most sites that do not match
+// without reading them.
+uint8_t site_tag(uint64_t pc, uint64_t offset, uint16_t length) {
+  return static_cast<uint8_t>(((pc ^ (offset << 20) ^ (uint64_t(length) << 40)) *
+                               0x9e3779b97f4a7c15ull) >> 56);
+}
+
 // 2 for an access that writes, 1 for one that only reads, 0 for neither.
 unsigned transfer_side(qnt_access_classes_t classes) {
   if (classes & access_class_write) return 2;
@@ -54,8 +61,8 @@ cache_line_verdict_t judge(const cache_line_stats_t& stats, const cache_line_t& 
   uint64_t several[2] = {0, 0};
   unsigned entries = 0;
   more.writer_threads = 0;
-  for (line_index_t i = more.first_thread; i != no_index; i = stats.threads[i].next_thread) {
-    const line_thread_t& t = stats.threads[i];
+  for (unsigned i = 0; i < more.thread_count; ++i) {
+    const line_thread_t& t = stats.threads[more.thread_block + i];
     for (unsigned w = 0; w < 2; ++w) {
       several[w] |= seen[w] & t.touched[w];
       seen[w] |= t.touched[w];
@@ -65,8 +72,8 @@ cache_line_verdict_t judge(const cache_line_stats_t& stats, const cache_line_t& 
   }
   if (entries <= 1) return verdict_private;
   if (line.writes == 0) return verdict_read_shared;
-  for (line_index_t i = more.first_thread; i != no_index; i = stats.threads[i].next_thread) {
-    const line_thread_t& t = stats.threads[i];
+  for (unsigned i = 0; i < more.thread_count; ++i) {
+    const line_thread_t& t = stats.threads[more.thread_block + i];
     for (unsigned w = 0; w < 2; ++w) {
       // Touched by another thread: by several, or by some thread but not
       // this one.
@@ -275,9 +282,10 @@ void cache_lines_flow_t::enqueue(qnt_line_size_t line_size, const qnt_sample_acc
     const queued_t& older =
         queue_[(queue_first_ + queue_count_ - 1 - thread_hint_age) % queue_length];
     if (older.line_hint != no_index && stats_.lines[older.line_hint].more != no_index) {
-      const line_thread_t& thread =
-          stats_.threads[stats_.more[stats_.lines[older.line_hint].more].first_thread];
+      const line_more_t& more = stats_.more[stats_.lines[older.line_hint].more];
+      const line_thread_t& thread = stats_.threads[more.thread_block];
       __builtin_prefetch(&thread, 1);
+      __builtin_prefetch(reinterpret_cast<const char*>(&thread) + 64, 1);
       if (thread.sites != no_index) __builtin_prefetch(&stats_.sites[thread.sites], 1);
     }
   }
@@ -327,8 +335,9 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
 
   const qnt_access_classes_t classes = classes_[access.access_type];
   if (access.access_type >= qnt_access_type_count) ++stats_.summary.unknown_type_accesses;
-  const uint64_t reads = (classes & access_class_read) ? 1 : 0;
-  const uint64_t writes = (classes & access_class_write) ? 1 : 0;
+  static_assert(access_class_read == 1 && access_class_write == 2, "class bits");
+  const uint64_t reads = classes & 1;
+  const uint64_t writes = (classes >> 1) & 1;
   uint64_t length = access.size == 0 ? 1 : access.size;
   if (length > size - offset) {
     length = size - offset;
@@ -356,37 +365,8 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
   }
   if (!own) {
     if (line.more == no_index) add_more(line, geometry);
-    line_thread_t& thread = find_or_add_thread(stats_.more[line.more], access.thread);
-    ++thread.accesses;
-    thread.reads += reads;
-    thread.writes += writes;
-    uint64_t first_granule, last_granule;
-    if (geometry.granule == 1) {
-      first_granule = offset;
-      last_granule = offset + length - 1;
-    } else if ((geometry.granule & (geometry.granule - 1)) == 0) {
-      first_granule = offset >> geometry.granule_shift;
-      last_granule = (offset + length - 1) >> geometry.granule_shift;
-    } else {
-      first_granule = offset / geometry.granule;
-      last_granule = (offset + length - 1) / geometry.granule;
-    }
-    set_bits(thread.touched, static_cast<unsigned>(first_granule),
-             static_cast<unsigned>(last_granule));
-    if (writes) {
-      set_bits(thread.written, static_cast<unsigned>(first_granule),
-               static_cast<unsigned>(last_granule));
-    }
-    if (!thread.other_threads) {
-      line_site_t* sites = thread.site_count == 0 ? nullptr : &stats_.sites[thread.sites];
-      line_site_t* site = find_site(sites, thread.site_count, access.pc, offset, kept_length);
-      if (site != nullptr) {
-        count_at(*site, site_reads, site_writes);
-      } else {
-        add_site(sites, &thread.site_count, &thread.site_capacity, &thread.sites, access.pc,
-                 offset, kept_length, site_reads, site_writes);
-      }
-    }
+    count_thread_access(stats_.more[line.more], geometry, access, offset, kept_length,
+                        site_reads, site_writes);
   }
   ++line.accesses;
   line.reads += reads;
@@ -415,6 +395,52 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
   previous->classes = classes;
 }
 
+void cache_lines_flow_t::count_thread_access(line_more_t& more, const geometry_t& geometry,
+                                             const qnt_sample_access_t& access, uint64_t offset,
+                                             uint16_t length, uint32_t reads, uint32_t writes) {
+  line_thread_t& thread = find_or_add_thread(more, access.thread);
+  ++thread.accesses;
+  thread.reads += reads;
+  thread.writes += writes;
+  uint64_t first_granule, last_granule;
+  if (geometry.granule == 1) {
+    first_granule = offset;
+    last_granule = offset + length - 1;
+  } else if ((geometry.granule & (geometry.granule - 1)) == 0) {
+    first_granule = offset >> geometry.granule_shift;
+    last_granule = (offset + length - 1) >> geometry.granule_shift;
+  } else {
+    first_granule = offset / geometry.granule;
+    last_granule = (offset + length - 1) / geometry.granule;
+  }
+  set_bits(thread.touched, static_cast<unsigned>(first_granule),
+           static_cast<unsigned>(last_granule));
+  if (writes != 0) {
+    set_bits(thread.written, static_cast<unsigned>(first_granule),
+             static_cast<unsigned>(last_granule));
+  }
+  if (!thread.other_threads) {
+    const uint8_t tag = site_tag(access.pc, offset, length);
+    line_site_t* site = nullptr;
+    for (unsigned i = 0; i < thread.site_count && site == nullptr; ++i) {
+      if (thread.site_tags[i] != tag) continue;
+      line_site_t& candidate = stats_.sites[thread.sites + i];
+      if (candidate.pc == access.pc && candidate.offset == offset &&
+          candidate.length == length) {
+        site = &candidate;
+      }
+    }
+    if (site != nullptr) {
+      count_at(*site, reads, writes);
+    } else if (thread.site_count < max_sites_per_thread) {
+      thread.site_tags[thread.site_count] = tag;
+      line_site_t* sites = thread.site_count == 0 ? nullptr : &stats_.sites[thread.sites];
+      add_site(sites, &thread.site_count, &thread.site_capacity, &thread.sites, access.pc,
+               offset, length, reads, writes);
+    }
+  }
+}
+
 void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry) {
   // Until now one thread, all of whose accesses lie in its own sites (a
   // full site still has the bytes of the accesses it no longer counts): its
@@ -438,56 +464,61 @@ void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry
     first.sites = line.own_block;
     first.site_capacity = line.own_site_capacity;
   } else if (line.own_site_count != 0) {
-    first.sites = allocate_sites(line_own_sites);
+    first.sites = allocate_block(stats_.sites, free_sites_, line_own_sites, "sites");
     first.site_capacity = line_own_sites;
     for (unsigned i = 0; i < line.own_site_count; ++i) {
       stats_.sites[first.sites + i] = line.own_sites[i];
     }
   }
   first.site_count = line.own_site_count;
+  for (unsigned i = 0; i < line.own_site_count; ++i) {
+    first.site_tags[i] = site_tag(sites[i].pc, sites[i].offset, sites[i].length);
+  }
   line.own_block = no_index;
   line.own_site_count = 0;
 
   line_more_t more;
   more.threads = 1;
-  more.first_thread = next_index(stats_.threads, "thread entries");
-  stats_.threads.push_back(first);
+  more.thread_block = allocate_block(stats_.threads, free_threads_, 2, "thread entries");
+  more.thread_count = 1;
+  more.thread_capacity = 2;
+  stats_.threads[more.thread_block] = first;
   line.more = next_index(stats_.more, "shared lines");
   stats_.more.push_back(more);
 }
 
 line_thread_t& cache_lines_flow_t::find_or_add_thread(line_more_t& more, qnt_thread_id_t thread) {
-  line_index_t other = no_index;
-  line_index_t before = no_index;  // the entry before i; at the end, the last one
-  for (line_index_t i = more.first_thread; i != no_index; i = stats_.threads[i].next_thread) {
-    line_thread_t& entry = stats_.threads[i];
-    if (entry.other_threads) {
-      other = i;
-    } else if (entry.thread == thread) {
-      // To the front: a line's accesses come in runs of one thread.
-      if (before != no_index) {
-        stats_.threads[before].next_thread = entry.next_thread;
-        entry.next_thread = more.first_thread;
-        more.first_thread = i;
-      }
-      return entry;
+  line_thread_t* entries = &stats_.threads[more.thread_block];
+  line_thread_t* other = nullptr;
+  for (unsigned i = 0; i < more.thread_count; ++i) {
+    if (entries[i].other_threads) {
+      other = &entries[i];
+    } else if (entries[i].thread == thread) {
+      return entries[i];
     }
-    before = i;
   }
-  if (more.threads >= max_threads_per_line && other != no_index) return stats_.threads[other];
+  if (more.threads >= max_threads_per_line && other != nullptr) return *other;
 
-  // A new entry, at the end of the list.
-  line_thread_t entry;
+  // A new entry, at the end.
+  if (more.thread_count == more.thread_capacity) {
+    const unsigned grown = 2u * more.thread_capacity;
+    const line_index_t block = allocate_block(stats_.threads, free_threads_, grown, "thread entries");
+    line_thread_t* moved = &stats_.threads[block];
+    for (unsigned i = 0; i < more.thread_count; ++i) moved[i] = entries[i];
+    free_threads_[size_class(more.thread_capacity)].push_back(more.thread_block);
+    more.thread_block = block;
+    more.thread_capacity = static_cast<uint16_t>(grown);
+    entries = moved;
+  }
+  line_thread_t& entry = entries[more.thread_count++];
+  entry = line_thread_t();
   if (more.threads >= max_threads_per_line) {
     entry.other_threads = true;
   } else {
     entry.thread = thread;
     ++more.threads;
   }
-  const line_index_t index = next_index(stats_.threads, "thread entries");
-  stats_.threads.push_back(entry);
-  stats_.threads[before].next_thread = index;
-  return stats_.threads[index];
+  return entry;
 }
 
 void cache_lines_flow_t::add_site(line_site_t* sites, uint8_t* count, uint8_t* capacity,
@@ -497,14 +528,10 @@ void cache_lines_flow_t::add_site(line_site_t* sites, uint8_t* count, uint8_t* c
   if (*count == *capacity) {
     // A block twice the size; a block given up is kept for another thread.
     const unsigned grown = *capacity == 0 ? 2 : 2 * *capacity;
-    const line_index_t moved_to = allocate_sites(grown);
+    const line_index_t moved_to = allocate_block(stats_.sites, free_sites_, grown, "sites");
     line_site_t* moved = &stats_.sites[moved_to];
     for (unsigned i = 0; i < *count; ++i) moved[i] = sites[i];
-    if (*block != no_index) {
-      unsigned size_class = 0;
-      while ((2u << size_class) < *capacity) ++size_class;
-      free_sites_[size_class].push_back(*block);
-    }
+    if (*block != no_index) free_sites_[size_class(*capacity)].push_back(*block);
     *block = moved_to;
     *capacity = static_cast<uint8_t>(grown);
     sites = moved;
@@ -518,21 +545,28 @@ void cache_lines_flow_t::add_site(line_site_t* sites, uint8_t* count, uint8_t* c
   site.writes = writes;
 }
 
-line_index_t cache_lines_flow_t::allocate_sites(unsigned capacity) {
+unsigned cache_lines_flow_t::size_class(unsigned capacity) {
   unsigned size_class = 0;
   while ((2u << size_class) < capacity) ++size_class;
-  std::vector<line_index_t>& free_blocks = free_sites_[size_class];
-  if (!free_blocks.empty()) {
-    const line_index_t block = free_blocks.back();
-    free_blocks.pop_back();
+  return size_class;
+}
+
+template <class T>
+line_index_t cache_lines_flow_t::allocate_block(chunked_vector_t<T>& table,
+                                                std::vector<line_index_t>* free,
+                                                unsigned capacity, const char* what) {
+  std::vector<line_index_t>& blocks = free[size_class(capacity)];
+  if (!blocks.empty()) {
+    const line_index_t block = blocks.back();
+    blocks.pop_back();
     return block;
   }
-  // Aligned to its size, a block never spans two chunks of the vector, so
-  // that its sites lie side by side.
-  while (stats_.sites.size() % capacity != 0) stats_.sites.push_back(line_site_t());
-  if (stats_.sites.size() + capacity >= no_index) too_many("sites");
-  const line_index_t block = static_cast<line_index_t>(stats_.sites.size());
-  for (unsigned i = 0; i < capacity; ++i) stats_.sites.push_back(line_site_t());
+  // Aligned to its size, a block never spans two chunks of the table, so
+  // that its entries lie side by side.
+  while (table.size() % capacity != 0) table.emplace_back();
+  if (table.size() + capacity >= no_index) too_many(what);
+  const line_index_t block = static_cast<line_index_t>(table.size());
+  for (unsigned i = 0; i < capacity; ++i) table.emplace_back();
   return block;
 }
 

@@ -91,7 +91,7 @@ typedef uint32_t line_index_t;
 const line_index_t no_index = 0xffffffffu;
 
 const uint32_t max_threads_per_line = 256;
-const uint32_t max_sites_per_thread = 16;
+const unsigned max_sites_per_thread = 16;
 
 // Transfers among the pairs of consecutive accesses.
 struct transfer_counts_t {
@@ -151,34 +151,41 @@ struct alignas(64) cache_line_t {
 };
 
 // The rest of a line that two threads touched, or one at more sites than it
-// keeps.
+// keeps. Its threads are thread_count consecutive entries of
+// cache_line_stats_t::threads from thread_block (a block of
+// thread_capacity), first_thread and the other_threads entry among them.
 struct line_more_t {
   transfer_counts_t transfers;
   // Distinct threads kept (at most max_threads_per_line; the other_threads
   // entry is not among them) and those of them that wrote (set by result()).
   uint32_t threads = 0;
   uint32_t writer_threads = 0;
-  line_index_t first_thread = no_index;  // in cache_line_stats_t::threads
+  line_index_t thread_block = no_index;
+  uint16_t thread_count = 0;
+  uint16_t thread_capacity = 0;
 };
 
 // One thread of a line that has a line_more_t. Its sites (site_count
-// entries of cache_line_stats_t::sites from index `sites`) add up to the
-// counts here until the thread reaches max_sites_per_thread sites (or a site
-// its max_site_count); the accesses after that count here only. The bytes
-// are two 64-bit words of granule bits (bit i of word w: granule 64 w + i; a
-// granule is one byte in lines of up to 128 bytes).
+// entries of cache_line_stats_t::sites from index `sites`, a block of
+// site_capacity) add up to the counts here until the thread reaches
+// max_sites_per_thread sites (or a site its max_site_count); the accesses
+// after that count here only. The bytes are two 64-bit words of granule
+// bits (bit i of word w: granule 64 w + i; a granule is one byte in lines of
+// up to 128 bytes).
 struct line_thread_t {
   qnt_thread_id_t thread;      // 0 in the other_threads entry
   bool other_threads = false;  // the one entry for all threads past the bound; no sites
   uint8_t site_count = 0;
-  uint8_t site_capacity = 0;   // of the block at `sites`
+  uint8_t site_capacity = 0;
   line_index_t sites = no_index;
-  line_index_t next_thread = no_index;  // the line's next thread
   uint64_t accesses = 0;
   uint64_t reads = 0;
   uint64_t writes = 0;
   uint64_t touched[2] = {0, 0};
   uint64_t written[2] = {0, 0};
+  // A byte of a hash of each site's pc and bytes, so that finding a site
+  // reads the sites that may match only.
+  uint8_t site_tags[max_sites_per_thread] = {};
 };
 
 // Totals of the whole input. The line counts, verdict counts, access and
@@ -205,9 +212,9 @@ struct cache_line_summary_t {
 };
 
 // The result: plain records in tables that grow block by block, linked by
-// indices. lines are in the order of their first access. sites also holds
-// blocks that threads gave up when their sites outgrew them, which no thread
-// refers to.
+// indices. lines are in the order of their first access. threads and sites
+// also hold blocks that lines and threads gave up when they outgrew them,
+// which nothing refers to.
 struct cache_line_stats_t {
   qnt_line_size_t default_line_size = 64;
   cache_line_summary_t summary;
@@ -261,9 +268,9 @@ void for_each_line_thread(const cache_line_stats_t& stats, const cache_line_t& l
     f(view);
     return;
   }
-  for (line_index_t i = stats.more[line.more].first_thread; i != no_index;
-       i = stats.threads[i].next_thread) {
-    const line_thread_t& t = stats.threads[i];
+  const line_more_t& more = stats.more[line.more];
+  for (unsigned i = 0; i < more.thread_count; ++i) {
+    const line_thread_t& t = stats.threads[more.thread_block + i];
     view.thread = t.thread;
     view.other_threads = t.other_threads;
     view.accesses = t.accesses;
@@ -347,6 +354,11 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   // which takes over the own sites.
   void add_more(cache_line_t& line, const geometry_t& geometry);
   line_thread_t& find_or_add_thread(line_more_t& more, qnt_thread_id_t thread);
+  // Counts an access under its thread's entry of a line with a line_more_t:
+  // counts, bytes and site.
+  void count_thread_access(line_more_t& more, const geometry_t& geometry,
+                           const qnt_sample_access_t& access, uint64_t offset, uint16_t length,
+                           uint32_t reads, uint32_t writes);
   // The site among the `count` at `sites` with this pc and byte range, or
   // null.
   static line_site_t* find_site(line_site_t* sites, unsigned count, qnt_address_t pc,
@@ -372,7 +384,13 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   void add_site(line_site_t* sites, uint8_t* count, uint8_t* capacity, line_index_t* block,
                 qnt_address_t pc, uint64_t offset, uint16_t length, uint32_t reads,
                 uint32_t writes);
-  line_index_t allocate_sites(unsigned capacity);
+  // A block of `capacity` (a power of two from 2 to 512) consecutive entries
+  // of the table, from the blocks given up (free, by capacity 2, 4, ...) or
+  // new at its end; it never spans two chunks of the table.
+  template <class T>
+  line_index_t allocate_block(chunked_vector_t<T>& table, std::vector<line_index_t>* free,
+                              unsigned capacity, const char* what);
+  static unsigned size_class(unsigned capacity);
   void grow_lines_table();
 
   // Pending table: open addressing, linear probing, erase by backward shift.
@@ -428,8 +446,9 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   unsigned line_bits_;
   // The last line found, which the next access of a sample usually hits.
   line_index_t last_line_ = no_index;
-  // Site blocks given up, by capacity 2, 4, 8, 16.
+  // Blocks given up, by capacity 2, 4, 8, ...
   std::vector<line_index_t> free_sites_[4];
+  std::vector<line_index_t> free_threads_[9];
 
   std::vector<pending_t> pending_slots_;
   size_t pending_count_ = 0;
