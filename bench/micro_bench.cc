@@ -1,6 +1,7 @@
 // Micro-benchmarks of the hot paths: the decoder (records per second from an
 // in-memory stream cut into 4096-byte blocks, as the file reader delivers
-// them) and the statistics flow of sample_stats (events per second).
+// them), the statistics flow of sample_stats and the cache-line analysis of
+// sample_lines (events per second).
 #include <memory>
 #include <string>
 #include <vector>
@@ -8,6 +9,8 @@
 #include <benchmark/benchmark.h>
 #include <boost/make_shared.hpp>
 
+#include "analysis/cache_line_report.h"
+#include "analysis/cache_lines.h"
 #include "codec/decoder_binary.h"
 #include "codec/encoder_binary.h"
 #include "sample_file_stats.h"
@@ -113,6 +116,24 @@ void BM_StatisticsFlow(benchmark::State& state) {
                                                   benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_StatisticsFlow)->Unit(benchmark::kMillisecond);
+
+// The cache-line analysis on the same events, its result and the ranking.
+void BM_CacheLinesFlow(benchmark::State& state) {
+  keeping_flow_t kept;
+  decode_into(synthesized_stream(), &kept);
+  uint64_t events = 0;
+  for (auto _ : state) {
+    cache_lines_flow_t lines;
+    for (const auto& e : kept.events) lines.process_event(*e);
+    cache_line_report_t report =
+        build_cache_line_report(lines.result(), cache_line_report_options_t());
+    events += kept.events.size();
+    benchmark::DoNotOptimize(report.lines.size());
+  }
+  state.counters["events/s"] = benchmark::Counter(static_cast<double>(events),
+                                                  benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_CacheLinesFlow)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

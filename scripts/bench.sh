@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Times sample_stats against the inflate floor on synthesized files, the two
-# alternating, and prints medians of wall and CPU time, their ratios, records
-# per second and peak resident memory; the figures also go to
+# Times sample_stats and sample_lines against the inflate floor on
+# synthesized files, all alternating, and prints medians of wall and CPU
+# time, their ratios, records per second and peak resident memory; the
+# figures also go to
 # <build>/bench/results.json. Wall time is what users see; CPU time is the
 # steadier figure on a busy machine.
 #   scripts/bench.sh [build folder] [runs] [zlib-only build folder]
@@ -55,7 +56,7 @@ d10m=$(synth_file deflated-10m.smp 10000000 deflate)
 
 # The programs timed on every file, alternating within each run: the floors
 # first (zlib, then ISA-L when built), then sample_stats of this build and of
-# the zlib-only build when given.
+# the zlib-only build when given, then sample_lines of this build.
 labels=("floor zlib") commands=("$tools/inflate_floor")
 if [[ -x $tools/inflate_floor_isal ]]; then
   labels+=("floor ISA-L") commands+=("$tools/inflate_floor_isal")
@@ -64,6 +65,7 @@ labels+=("sample_stats $engine") commands+=("$bin/sample_stats")
 if [[ -n $zlib_build ]]; then
   labels+=("sample_stats zlib") commands+=("$zlib_build/bin/sample_stats")
 fi
+labels+=("sample_lines $engine") commands+=("$bin/sample_lines")
 
 json_entries=()
 printf '%-18s %-19s %8s %7s %8s %7s %11s %8s %8s\n' file program wall_s ratio cpu_s \
@@ -75,7 +77,11 @@ for file in "$d1m" "$r1m" "$d10m"; do
   for ((i = 0; i < n; ++i)); do
     for ((p = 0; p < ${#commands[@]}; ++p)); do
       cmd=${commands[$p]}
-      if [[ $cmd == */sample_stats ]]; then set -- "$cmd" -i "$file"; else set -- "$cmd" "$file"; fi
+      if [[ $cmd == */sample_stats || $cmd == */sample_lines ]]; then
+        set -- "$cmd" -i "$file"
+      else
+        set -- "$cmd" "$file"
+      fi
       read -r w c k < <(measure "$@")
       wall[$p]+="$w " cpu[$p]+="$c " kb[$p]+="$k "
     done

@@ -586,7 +586,7 @@ line_index_t cache_lines_flow_t::find_or_add_line(qnt_line_size_t line_size, uin
       line.first_thread = thread;
       slot.index_plus_one = index + 1;
       slot.tag = tag;
-      if (stats_.lines.size() * 2 > line_slots_.size() && line_bits_ < 32) grow_lines_table();
+      if (stats_.lines.size() * 4 > line_slots_.size() * 3 && line_bits_ < 32) grow_lines_table();
       return index;
     }
     if (slot.tag == tag) {

@@ -432,8 +432,8 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   // Lines by (line size, address): each slot holds a line index + 1 (0:
   // empty) and the upper half of the key's seeded hash, the tag, whose top
   // line_bits_ bits are the slot where the search for the key starts. The
-  // table has 2^line_bits_ slots, at least twice as many as lines up to
-  // 2^32 slots.
+  // table has 2^line_bits_ slots, a third more than lines at least (up to
+  // 2^32 slots; there are fewer lines).
   struct line_slot_t {
     uint32_t index_plus_one;
     uint32_t tag;
