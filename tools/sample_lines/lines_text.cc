@@ -93,12 +93,18 @@ void print_table(const std::vector<std::vector<std::string> >& rows,
 
 // ---- The ranking ----------------------------------------------------------------------
 
+// The threads of a line, with a "+" when more than the line keeps touched it.
+std::string threads_cell(const report_line_t& entry) {
+  const bool others = !entry.threads.empty() && entry.threads.back().other_threads;
+  return number(entry.line.threads) + (others ? "+" : "");
+}
+
 std::vector<std::string> ranking_row(size_t rank, const report_line_t& entry) {
   const cache_line_counts_t& line = entry.line;
   const transfer_counts_t& t = line.transfers;
   return {number(rank),           hex(line.address),       number(line.line_size),
           number(line.accesses),  number(line.reads),      number(line.writes),
-          number(line.threads),   number(line.writer_threads), number(t.transfers),
+          threads_cell(entry),    number(line.writer_threads), number(t.transfers),
           number(t.with_write()), number(t.write_read),    number(t.write_write),
           number(t.read_write),   number(t.read_read),     percent(entry.write_transfer_percent),
           cache_line_verdict_name(line.verdict)};
@@ -151,7 +157,7 @@ void render_line(size_t rank, const report_line_t& entry, std::ostream& out) {
   out << "\nLine " << rank << ": " << hex(line.address);
   if (!entry.data_symbol.empty()) out << " (" << entry.data_symbol << ")";
   out << ", " << line.line_size << " bytes, " << cache_line_verdict_name(line.verdict) << ", "
-      << line.threads << (line.threads == 1 ? " thread" : " threads") << ", "
+      << threads_cell(entry) << (line.threads == 1 ? " thread" : " threads") << ", "
       << line.writer_threads << (line.writer_threads == 1 ? " writer" : " writers") << "\n";
 
   std::vector<std::vector<std::string> > rows{

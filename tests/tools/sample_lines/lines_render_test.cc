@@ -149,7 +149,7 @@ TEST(LinesRender, TextShowsSummaryRankingAndLines) {
             "with-write  w->r  w->w  r->w  r->r   share  verdict\n"
             "  1  0x601040    64         6      2       5        2        2          3  "
             "         3     1     2     0     0  75.00%  false-sharing\n"
-            "  2  0x7f00     128         4      4       1      256        1          1  "
+            "  2  0x7f00     128         4      4       1     256+        1          1  "
             "         1     0     0     1     0  25.00%  true-sharing\n"
             "1 line under 0.1% of the transfers involving a write left out (0 such "
             "transfers)\n"
@@ -161,7 +161,7 @@ TEST(LinesRender, TextShowsSummaryRankingAndLines) {
             "   23818  8-15          2      0       2  0x401136\n"
             "          other         1      1       0  (past 16 ranges and pcs)\n"
             "\n"
-            "Line 2: 0x7f00, 128 bytes, true-sharing, 256 threads, 1 writer\n"
+            "Line 2: 0x7f00, 128 bytes, true-sharing, 256+ threads, 1 writer\n"
             "  thread  bytes  accesses  reads  writes  pc\n"
             "       5  0-3           1      1       1  0x402000\n"
             "  others  -             3      3       0  (threads past 256 in the line)\n");

@@ -196,8 +196,9 @@ for e in doc['lines']:
     assert e['address_hex'] == '0x%x' % e['address']
     assert e['transfers_with_write'] == (e['transfers_write_read'] + e['transfers_write_write'] +
                                          e['transfers_read_write'])
+    threads = n(e['threads']) + ('' if e['other_threads'] is None else '+')
     rebuilt.append([n(e['rank']), e['address_hex'], n(e['line_size']), n(e['accesses']),
-                    n(e['reads']), n(e['writes']), n(e['threads']), n(e['writer_threads']),
+                    n(e['reads']), n(e['writes']), threads, n(e['writer_threads']),
                     n(e['transfers']), n(e['transfers_with_write']), n(e['transfers_write_read']),
                     n(e['transfers_write_write']), n(e['transfers_read_write']),
                     n(e['transfers_read_read']), '%.2f%%' % e['write_transfer_percent'],
@@ -205,8 +206,9 @@ for e in doc['lines']:
 assert shown == rebuilt, (shown, rebuilt)
 
 for e in doc['lines']:
-    title = 'Line %d: %s, %d bytes, %s, %d thread%s, %d writer%s' % (
-        e['rank'], e['address_hex'], e['line_size'], e['verdict'], e['threads'],
+    title = 'Line %d: %s, %d bytes, %s, %s thread%s, %d writer%s' % (
+        e['rank'], e['address_hex'], e['line_size'], e['verdict'],
+        n(e['threads']) + ('' if e['other_threads'] is None else '+'),
         '' if e['threads'] == 1 else 's', e['writer_threads'],
         '' if e['writer_threads'] == 1 else 's')
     at = text.index(title) + 2
@@ -244,12 +246,24 @@ print('ok')
 TEST(SampleLines, JsonSaysWhatTheTextSays) {
   temp_dir_t tmp;
   write_planted(tmp.file("planted.smp"));
-  std::vector<std::vector<std::string> > option_sets = {
-      {}, {"--sort", "accesses", "--min-percent", "0"}, {"--top", "1"}};
-  for (const auto& options : option_sets) {
-    SCOPED_TRACE(options.empty() ? "defaults" : options[0]);
-    std::vector<std::string> args{"-i", tmp.file("planted.smp")};
-    args.insert(args.end(), options.begin(), options.end());
+  // 300 threads: the shared counter has more threads than a line keeps.
+  ASSERT_EQ(run_program({bin_path("sample_synth"), "--samples", "20000", "--threads", "300",
+                         "--false-sharing", "-o", tmp.file("crowded.smp")})
+                .exit_status,
+            0);
+  const struct {
+    const char* file;
+    std::vector<std::string> options;
+  } cases[] = {
+      {"planted.smp", {}},
+      {"planted.smp", {"--sort", "accesses", "--min-percent", "0"}},
+      {"planted.smp", {"--top", "1"}},
+      {"crowded.smp", {"--top", "5"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + (c.options.empty() ? "" : " " + c.options[0]));
+    std::vector<std::string> args{"-i", tmp.file(c.file)};
+    args.insert(args.end(), c.options.begin(), c.options.end());
     run_result_t text = lines(args);
     args.insert(args.end(), {"--format", "json"});
     run_result_t json = lines(args);
@@ -263,6 +277,7 @@ TEST(SampleLines, JsonSaysWhatTheTextSays) {
     EXPECT_EQ(check.exit_status, 0) << check.err;
     EXPECT_EQ(check.out, "ok\n");
   }
+  EXPECT_NE(lines({"-i", tmp.file("crowded.smp")}).out.find("  others  -"), std::string::npos);
 }
 
 // ---- The planted lines of sample_synth ---------------------------------------------------
