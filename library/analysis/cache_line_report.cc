@@ -10,24 +10,42 @@ const char* const sort_names[] = {"write-transfers", "accesses", "transfers", "w
                                   "threads"};
 const unsigned sort_count = sizeof(sort_names) / sizeof(sort_names[0]);
 
-uint64_t sort_value(const cache_line_counts_t& line, cache_line_sort_t sort) {
+// What ranking compares of a line: the value of the sort key and the
+// counts that break ties.
+struct ranked_t {
+  uint64_t value;
+  uint64_t with_write;
+  uint64_t accesses;
+  qnt_line_size_t line_size;
+  uint64_t address;
+  line_index_t index;  // in cache_line_stats_t::lines
+};
+
+ranked_t ranked(const cache_line_stats_t& stats, line_index_t index, cache_line_sort_t sort) {
+  const cache_line_t& line = stats.lines[index];
+  const line_more_t* more = line.more == no_index ? nullptr : &stats.more[line.more];
+  ranked_t r;
+  r.with_write = more == nullptr ? 0 : more->transfers.with_write();
+  r.accesses = line.accesses;
+  r.line_size = line.line_size;
+  r.address = line.address;
+  r.index = index;
   switch (sort) {
-    case sort_write_transfers: return line.transfers.with_write();
-    case sort_accesses: return line.accesses;
-    case sort_transfers: return line.transfers.transfers;
-    case sort_writes: return line.writes;
-    case sort_threads: return line.threads;
+    case sort_accesses: r.value = line.accesses; break;
+    case sort_transfers: r.value = more == nullptr ? 0 : more->transfers.transfers; break;
+    case sort_writes: r.value = line.writes; break;
+    case sort_threads: r.value = more == nullptr ? 1 : more->threads; break;
+    case sort_write_transfers:
+    default: r.value = r.with_write; break;
   }
-  return 0;
+  return r;
 }
 
-// True when a comes before b.
-bool ranks_before(const cache_line_counts_t& a, const cache_line_counts_t& b,
-                  cache_line_sort_t sort) {
-  const uint64_t va = sort_value(a, sort), vb = sort_value(b, sort);
-  if (va != vb) return va > vb;
-  const uint64_t wa = a.transfers.with_write(), wb = b.transfers.with_write();
-  if (wa != wb) return wa > wb;
+// True when a comes before b. The order is total: no two lines have the same
+// size and address.
+bool ranks_before(const ranked_t& a, const ranked_t& b) {
+  if (a.value != b.value) return a.value > b.value;
+  if (a.with_write != b.with_write) return a.with_write > b.with_write;
   if (a.accesses != b.accesses) return a.accesses > b.accesses;
   if (a.line_size != b.line_size) return a.line_size < b.line_size;
   return a.address < b.address;
@@ -134,36 +152,43 @@ cache_line_report_t build_cache_line_report(const cache_line_stats_t& stats,
   // double holds every 64-bit count exactly).
   const uint64_t all = stats.summary.transfers.with_write();
   const long double threshold = static_cast<long double>(options.min_percent) * all;
-  std::vector<line_index_t> kept;            // into counts
-  std::vector<cache_line_counts_t> counts;   // of the lines kept
-  std::vector<line_index_t> lines_of_kept;  // their places in stats.lines
-  for (size_t i = 0; i < stats.lines.size(); ++i) {
-    const cache_line_t& line = stats.lines[i];
-    // Only a line with two threads has transfers.
-    const uint64_t with_write =
-        line.more == no_index ? 0 : stats.more[line.more].transfers.with_write();
-    if (static_cast<long double>(with_write) * 100 < threshold) {
-      ++report.lines_below_threshold;
-      report.write_transfers_below_threshold += with_write;
-    } else {
-      kept.push_back(static_cast<line_index_t>(counts.size()));
-      counts.push_back(line_counts(stats, line));
-      lines_of_kept.push_back(static_cast<line_index_t>(i));
+  // The first options.top lines kept, in a heap whose front ranks last
+  // (all of them when top is 0), and how many were kept.
+  const cache_line_sort_t sort = options.sort;
+  std::vector<ranked_t> best;
+  uint64_t kept = 0;
+  auto keep = [&](line_index_t index) {
+    ++kept;
+    const ranked_t r = ranked(stats, index, sort);
+    if (options.top == 0 || best.size() < options.top) {
+      best.push_back(r);
+      if (options.top != 0) std::push_heap(best.begin(), best.end(), ranks_before);
+    } else if (ranks_before(r, best.front())) {
+      std::pop_heap(best.begin(), best.end(), ranks_before);
+      best.back() = r;
+      std::push_heap(best.begin(), best.end(), ranks_before);
     }
+  };
+  if (threshold > 0) {
+    // Only lines with a line_more_t have transfers: every other line is
+    // below the threshold.
+    uint64_t kept_write_transfers = 0;
+    for (size_t i = 0; i < stats.more.size(); ++i) {
+      const uint64_t with_write = stats.more[i].transfers.with_write();
+      if (static_cast<long double>(with_write) * 100 >= threshold) {
+        keep(stats.more[i].line);
+        kept_write_transfers += with_write;
+      }
+    }
+    report.lines_below_threshold = stats.lines.size() - kept;
+    report.write_transfers_below_threshold = all - kept_write_transfers;
+  } else {
+    for (size_t i = 0; i < stats.lines.size(); ++i) keep(static_cast<line_index_t>(i));
   }
 
-  const cache_line_sort_t sort = options.sort;
-  auto before = [&counts, sort](line_index_t a, line_index_t b) {
-    return ranks_before(counts[a], counts[b], sort);
-  };
-  const size_t listed = options.top == 0 || options.top >= kept.size()
-                            ? kept.size()
-                            : static_cast<size_t>(options.top);
-  std::partial_sort(kept.begin(), kept.begin() + listed, kept.end(), before);
-  report.lines_beyond_top = kept.size() - listed;
-  for (size_t i = 0; i < listed; ++i) {
-    report.lines.push_back(line_detail(stats, stats.lines[lines_of_kept[kept[i]]], all));
-  }
+  std::sort(best.begin(), best.end(), ranks_before);
+  report.lines_beyond_top = kept - best.size();
+  for (const ranked_t& r : best) report.lines.push_back(line_detail(stats, stats.lines[r.index], all));
   return report;
 }
 

@@ -364,17 +364,22 @@ void cache_lines_flow_t::count_access(const geometry_t& geometry,
     }
   }
   if (!own) {
-    if (line.more == no_index) add_more(line, geometry);
+    if (line.more == no_index) add_more(index, line, geometry);
     count_thread_access(stats_.more[line.more], geometry, access, offset, kept_length,
                         site_reads, site_writes);
   }
   ++line.accesses;
   line.reads += reads;
   line.writes += writes;
+  cache_line_summary_t& summary = stats_.summary;
+  ++summary.accesses;
+  summary.reads += reads;
+  summary.writes += writes;
 
   if (has_previous) {
     if (previous->line == index) {
       ++line.pairs;
+      ++summary.pairs;
       // Two threads: the line has its line_more_t.
       if (previous->thread != access.thread && line.more != no_index) {
         transfer_counts_t& t = stats_.more[line.more].transfers;
@@ -441,7 +446,8 @@ void cache_lines_flow_t::count_thread_access(line_more_t& more, const geometry_t
   }
 }
 
-void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry) {
+void cache_lines_flow_t::add_more(line_index_t index, cache_line_t& line,
+                                  const geometry_t& geometry) {
   // Until now one thread, all of whose accesses lie in its own sites (a
   // full site still has the bytes of the accesses it no longer counts): its
   // counts are the line's, its bytes those of its sites.
@@ -478,6 +484,7 @@ void cache_lines_flow_t::add_more(cache_line_t& line, const geometry_t& geometry
   line.own_site_count = 0;
 
   line_more_t more;
+  more.line = index;
   more.threads = 1;
   more.thread_block = allocate_block(stats_.threads, free_threads_, 2, "thread entries");
   more.thread_count = 1;
@@ -666,29 +673,23 @@ void cache_lines_flow_t::grow_pending_table() {
 const cache_line_stats_t& cache_lines_flow_t::result() {
   if (current_) return stats_;
   while (queue_count_ != 0) count_oldest();
+  // Only a line with a line_more_t can be other than private, or have
+  // transfers.
   cache_line_summary_t& summary = stats_.summary;
   summary.lines = stats_.lines.size();
-  summary.shared_lines = 0;
   for (uint64_t& count : summary.lines_by_verdict) count = 0;
-  summary.accesses = summary.reads = summary.writes = 0;
+  summary.lines_by_verdict[verdict_private] = summary.lines;
   summary.transfers = transfer_counts_t();
-  summary.pairs = 0;
-  for (size_t i = 0; i < stats_.lines.size(); ++i) {
-    cache_line_t& line = stats_.lines[i];
-    cache_line_verdict_t verdict = verdict_private;
-    if (line.more != no_index) {
-      line_more_t& more = stats_.more[line.more];
-      verdict = judge(stats_, line, more);
-      add_transfers(summary.transfers, more.transfers);
-    }
+  for (size_t i = 0; i < stats_.more.size(); ++i) {
+    line_more_t& more = stats_.more[i];
+    cache_line_t& line = stats_.lines[more.line];
+    const cache_line_verdict_t verdict = judge(stats_, line, more);
     line.verdict = static_cast<uint8_t>(verdict);
+    --summary.lines_by_verdict[verdict_private];
     ++summary.lines_by_verdict[verdict];
-    if (verdict != verdict_private) ++summary.shared_lines;
-    summary.accesses += line.accesses;
-    summary.reads += line.reads;
-    summary.writes += line.writes;
-    summary.pairs += line.pairs;
+    add_transfers(summary.transfers, more.transfers);
   }
+  summary.shared_lines = summary.lines - summary.lines_by_verdict[verdict_private];
   summary.unmatched_begins = pending_begins_ + replaced_begins_;
   summary.unmatched_ends = pending_ends_ + replaced_ends_;
   current_ = true;

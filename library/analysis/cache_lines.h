@@ -155,6 +155,7 @@ struct alignas(64) cache_line_t {
 // cache_line_stats_t::threads from thread_block (a block of
 // thread_capacity), first_thread and the other_threads entry among them.
 struct line_more_t {
+  line_index_t line = no_index;  // in cache_line_stats_t::lines
   transfer_counts_t transfers;
   // Distinct threads kept (at most max_threads_per_line; the other_threads
   // entry is not among them) and those of them that wrote (set by result()).
@@ -188,8 +189,8 @@ struct line_thread_t {
   uint8_t site_tags[max_sites_per_thread] = {};
 };
 
-// Totals of the whole input. The line counts, verdict counts, access and
-// transfer totals are set by result().
+// Totals of the whole input. The line, verdict and transfer counts are set
+// by result().
 struct cache_line_summary_t {
   uint64_t lines = 0;
   uint64_t shared_lines = 0;  // touched by more than one thread
@@ -352,7 +353,7 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
                                 qnt_thread_id_t thread);
   // Gives the line its line_more_t, with its first thread as the one entry,
   // which takes over the own sites.
-  void add_more(cache_line_t& line, const geometry_t& geometry);
+  void add_more(line_index_t index, cache_line_t& line, const geometry_t& geometry);
   line_thread_t& find_or_add_thread(line_more_t& more, qnt_thread_id_t thread);
   // Counts an access under its thread's entry of a line with a line_more_t:
   // counts, bytes and site.
