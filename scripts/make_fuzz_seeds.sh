@@ -14,6 +14,13 @@ trap 'rm -rf "$tmp"' EXIT
 corpus=$root/fuzz/corpus
 cp "$tmp/raw" "$corpus/fuzz_sample_stats/synth_raw"
 cp "$tmp/deflated" "$corpus/fuzz_sample_stats/synth_deflated"
+# sample_lines: the same files, and one with the planted shared lines.
+"$build/bin/sample_synth" --samples 60 --threads 3 --compression none --seed 9 --false-sharing \
+  -o "$tmp/planted"
+mkdir -p "$corpus/fuzz_sample_lines"
+cp "$tmp/raw" "$corpus/fuzz_sample_lines/synth_raw"
+cp "$tmp/deflated" "$corpus/fuzz_sample_lines/synth_deflated"
+cp "$tmp/planted" "$corpus/fuzz_sample_lines/synth_planted"
 # The decoder targets read the event stream without its 12-byte container
 # header; the decoder target's first byte chooses its block sizes.
 tail -c +13 "$tmp/raw" > "$corpus/fuzz_round_trip/synth"
