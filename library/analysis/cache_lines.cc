@@ -1,6 +1,7 @@
 #include "analysis/cache_lines.h"
 
 #include <stdexcept>
+#include <string>
 
 #include "events/quenth.h"
 #include "support/seeded_hash.h"
@@ -293,6 +294,8 @@ void cache_lines_flow_t::enqueue(qnt_line_size_t line_size, const qnt_sample_acc
 
 void cache_lines_flow_t::count_oldest() {
   const queued_t& entry = queue_[queue_first_];
+  // The line found for the hint is the first one to look at.
+  if (entry.line_hint != no_index) last_line_ = entry.line_hint;
   count_sample(entry.line_size, entry.accesses[0], entry.accesses.data() + 1,
                entry.accesses.size() - 1);
   queue_first_ = (queue_first_ + 1) % queue_length;

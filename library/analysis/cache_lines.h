@@ -287,8 +287,8 @@ void for_each_line_thread(const cache_line_stats_t& stats, const cache_line_t& l
 
 class cache_lines_flow_t : public quenth_flow_by_type_default_t {
  public:
-  // default_line_size: the line size of samples that carry none; must not be
-  // 0 (the command line checks it).
+  // default_line_size: the line size of samples that carry none (0 is taken
+  // as 64).
   explicit cache_lines_flow_t(qnt_line_size_t default_line_size = 64);
 
   // Every handler answers flow_status_ok. Throws std::length_error when a
