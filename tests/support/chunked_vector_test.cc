@@ -28,6 +28,12 @@ TEST(ChunkedVector, ElementsNeverMove) {
   EXPECT_EQ(v[5], 5);
   EXPECT_EQ(copy[5], 50);
   EXPECT_EQ(copy.size(), 30u);
+  chunked_vector_t<int, 2> assigned;
+  assigned.push_back(1);
+  assigned = copy;
+  EXPECT_EQ(assigned.size(), 30u);
+  EXPECT_EQ(assigned[5], 50);
+  EXPECT_EQ(assigned[29], 29);
 
   v.clear();
   EXPECT_TRUE(v.empty());
