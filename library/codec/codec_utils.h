@@ -19,7 +19,22 @@ namespace velkor { namespace library {
 class codec_exception_t : public std::runtime_error {
  public:
   codec_exception_t(const std::string& message, bool is_error);
+
+  // Records where the fault lies; the decoder fills it in for the faults of
+  // a record. The message itself stays as it is.
+  void set_record(uint64_t number, uint64_t offset, uint32_t code);
+  // "In record 5 (code 16) at byte 1234 of the event stream.", or empty when
+  // no record was set.
+  std::string location() const;
+
   bool is_error;
+  // The faulty record: its number (1 for the first record of the stream,
+  // version records included; 0 when unknown), its code and the offset of
+  // its header in the event stream (the bytes after the container header,
+  // decompressed).
+  uint64_t record_number = 0;
+  uint64_t record_offset = 0;
+  uint32_t record_code = 0;
 };
 
 // A growable byte buffer read from the front. Its capacity is always 1024
@@ -56,6 +71,8 @@ class codec_buffer_t {
   }
 
   uint64_t capacity() const { return capacity_; }
+  // The open unit has been consumed exactly (true before any unit).
+  bool unit_done() const { return read_pos_ == unit_end_; }
 
  private:
   codec_buffer_t(const codec_buffer_t&) = delete;

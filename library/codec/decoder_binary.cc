@@ -1,5 +1,8 @@
 #include "codec/decoder_binary.h"
 
+#include <algorithm>
+#include <string>
+
 #include <boost/lexical_cast.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -17,49 +20,81 @@ qnt_decoder_binary_t::qnt_decoder_binary_t(quenth_flow_t* target,
 
 stream_status_t qnt_decoder_binary_t::process_data(const char* data, size_t length) {
   buffer.write(data, length);
+  bytes_in_ += length;
   for (;;) {
     if (expect_header) {
       unsigned header_size = codec_header_size(context.version);
       if (buffer.size() < header_size) return stream_status_ok;
+      // The record before read fewer bytes than its length says.
+      if (!buffer.unit_done()) fail("Unexpected number of bytes read.");
+      ++record_number_;
+      record_offset_ = bytes_in_ - buffer.size();
       buffer.assert_read(header_size);
       record_code = binary_decode_uint8(&buffer);
       record_length =
           header_size == 5 ? binary_decode_uint32(&buffer) : binary_decode_uint16(&buffer);
       if (record_length > qnt_decoder_max_record_length) {
-        throw codec_exception_t("Record of " + boost::lexical_cast<std::string>(record_length) +
-                                    " bytes is longer than the longest accepted record (" +
-                                    boost::lexical_cast<std::string>(
-                                        qnt_decoder_max_record_length) +
-                                    " bytes).",
-                                true);
+        fail("Record of " + boost::lexical_cast<std::string>(record_length) +
+             " bytes is longer than the longest accepted record (" +
+             boost::lexical_cast<std::string>(qnt_decoder_max_record_length) + " bytes).");
       }
       expect_header = false;
     }
     if (!flow_initialized && record_code != codec_version_code) initialize_flow();
+    const codec_event_entry_t* entry = codec_find_code(context.events, record_code);
+    if (codec_entry_is_end(entry)) {
+      // A code this version does not know.
+      if (!skip_record()) return stream_status_ok;
+      continue;
+    }
     if (buffer.size() < record_length) return stream_status_ok;
 
     expect_header = true;
     buffer.assert_read(record_length);
-    const codec_event_entry_t* entry = codec_find_code(context.events, record_code);
-    if (codec_entry_is_end(entry)) {
-      buffer.read(record_length);  // a code this version does not know
-      continue;
-    }
     if (record_code == codec_version_code && flow_initialized) {
-      throw codec_exception_t("Version record after the first event record.", true);
+      fail("Version record after the first event record.");
     }
-    const qnt_event_t* event = (this->*entry->decode)(record_length);
+    const qnt_event_t* event;
+    try {
+      event = (this->*entry->decode)(record_length);
+    } catch (codec_exception_t& e) {
+      if (e.record_number == 0) e.set_record(record_number_, record_offset_, record_code);
+      throw;
+    }
     if (event == NULL) continue;
+    ++events_delivered_;
     flow_status_t status = flow->process_event(*event);
     if (status != flow_status_ok) return flow_to_stream_status(status);
   }
+}
+
+bool qnt_decoder_binary_t::skip_record() {
+  if (!skipping_) {
+    buffer.assert_read(record_length);
+    skipping_ = true;
+    skip_left_ = record_length;
+  }
+  uint64_t n = std::min<uint64_t>(skip_left_, buffer.size());
+  buffer.read(static_cast<size_t>(n));
+  skip_left_ -= n;
+  if (skip_left_ > 0) return false;
+  skipping_ = false;
+  expect_header = true;
+  return true;
+}
+
+void qnt_decoder_binary_t::fail(const std::string& message) const {
+  codec_exception_t e(message, true);
+  e.set_record(record_number_, record_offset_, record_code);
+  throw e;
 }
 
 stream_status_t qnt_decoder_binary_t::flush() { return stream_status_ok; }
 
 uint64_t qnt_decoder_binary_t::pending_bytes() const {
   if (expect_header) return buffer.size();
-  return codec_header_size(context.version) + buffer.size();
+  uint64_t skipped = skipping_ ? record_length - skip_left_ : 0;
+  return codec_header_size(context.version) + skipped + buffer.size();
 }
 
 void qnt_decoder_binary_t::initialize_flow() {
@@ -76,9 +111,19 @@ uint64_t qnt_decoder_binary_t::payload_left(uint64_t length) const {
 }
 
 size_t qnt_decoder_binary_t::checked_count(uint64_t count, uint64_t min_size,
-                                           uint64_t length) const {
+                                           uint64_t element_size, uint64_t length) const {
   if (count > payload_left(length) / min_size) {
     throw codec_exception_t("Unexpected number of bytes read.", true);
+  }
+  // count is below 2^32, element_size small: the product cannot overflow.
+  const uint64_t decoded = count * element_size;
+  const uint64_t allowed = qnt_decoder_decoded_factor * length + qnt_decoder_decoded_allowance;
+  if (decoded > allowed) {
+    throw codec_exception_t("The record would take " + std::to_string(decoded) +
+                                " bytes once decoded, more than the " + std::to_string(allowed) +
+                                " bytes allowed for a record of " + std::to_string(length) +
+                                " bytes.",
+                            true);
   }
   return static_cast<size_t>(count);
 }
@@ -168,13 +213,13 @@ const qnt_event_t* qnt_decoder_binary_t::event_acquisition_begin(uint64_t length
   qnt_event_acquisition_begin_t* e = &acquisition_begin_event;
   e->time = binary_decode_uint64(&buffer);
   e->architecture = binary_decode_uint32(&buffer);
-  size_t argc = checked_count(binary_decode_uint32(&buffer), 2, length);
+  size_t argc = checked_count(binary_decode_uint32(&buffer), 2, sizeof(std::string), length);
   e->argv.resize(argc);
   for (size_t i = 0; i < argc; ++i) binary_decode_data16(&buffer, e->argv[i]);
   binary_decode_data16(&buffer, e->user);
   e->line_sizes.clear();
   if (payload_left(length) > 0) {
-    size_t count = checked_count(binary_decode_uint8(&buffer), 1, length);
+    size_t count = checked_count(binary_decode_uint8(&buffer), 1, 1, length);
     const char* bytes = buffer.read(count);
     e->line_sizes.assign(bytes, bytes + count);
   }
@@ -202,7 +247,7 @@ const qnt_event_t* qnt_decoder_binary_t::event_mmap(uint64_t length) {
 const qnt_event_t* qnt_decoder_binary_t::event_stack(uint64_t length) {
   qnt_event_stack_t* e = &stack_event;
   e->id = binary_decode_uint32(&buffer);
-  size_t count = checked_count(binary_decode_uint16(&buffer), 8, length);
+  size_t count = checked_count(binary_decode_uint16(&buffer), 8, sizeof(qnt_address_t), length);
   e->return_addresses.resize(count);
   for (size_t i = 0; i < count; ++i) e->return_addresses[i] = binary_decode_uint64(&buffer);
   return e;
@@ -234,7 +279,7 @@ const qnt_event_t* qnt_decoder_binary_t::event_sample_deprecated(uint64_t length
   if (payload_left(length) > 0) {
     uint32_t count = binary_decode_uint32(&buffer);
     if (count > 1) {
-      size_t further = checked_count(count - 1u, 35, length);
+      size_t further = checked_count(count - 1u, 35, sizeof(qnt_sample_access_t), length);
       e->ends.resize(1 + further);
       for (size_t i = 1; i <= further; ++i) binary_decode_access(&buffer, e->ends[i]);
     }
@@ -261,7 +306,7 @@ const qnt_event_t* qnt_decoder_binary_t::event_dangling_deprecated(uint64_t) {
 
 const qnt_event_t* qnt_decoder_binary_t::event_time_mapping(uint64_t length) {
   qnt_event_time_mapping_t* e = &time_mapping_event;
-  size_t count = checked_count(binary_decode_uint16(&buffer), 12, length);
+  size_t count = checked_count(binary_decode_uint16(&buffer), 12, sizeof(qnt_event_time_mapping_t::time_event_t), length);
   e->times.resize(count);
   for (size_t i = 0; i < count; ++i) {
     e->times[i].time = binary_decode_uint64(&buffer);
@@ -301,7 +346,7 @@ const qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
   e->stack = binary_decode_uint32(&buffer);
   e->line_size = binary_decode_uint8(&buffer);
   e->flags = binary_decode_uint8(&buffer);
-  size_t count = checked_count(binary_decode_uint32(&buffer), 35, length);
+  size_t count = checked_count(binary_decode_uint32(&buffer), 35, sizeof(qnt_sample_access_t), length);
   e->ends.resize(count);
   for (size_t i = 0; i < count; ++i) binary_decode_access(&buffer, e->ends[i]);
   return e;
@@ -309,7 +354,7 @@ const qnt_event_t* qnt_decoder_binary_t::event_sample(uint64_t length) {
 
 const qnt_event_t* qnt_decoder_binary_t::event_contexts(uint64_t length) {
   qnt_event_contexts_t* e = &contexts_event;
-  size_t count = checked_count(binary_decode_uint32(&buffer), 4, length);
+  size_t count = checked_count(binary_decode_uint32(&buffer), 4, sizeof(qnt_thread_id_t), length);
   e->contexts.resize(count);
   for (size_t i = 0; i < count; ++i) e->contexts[i] = binary_decode_uint32(&buffer);
   return e;

@@ -16,4 +16,9 @@ flow_file_reader_t::flow_file_reader_t(FILE* file, quenth_flow_t* flow,
 
 stream_status_t flow_file_reader_t::dispatch() { return file_reader.dispatch(); }
 
+std::string flow_file_reader_t::failure_reason() const {
+  if (!file_reader.error_text().empty()) return file_reader.error_text() + ".";
+  return container_reader.refusal();
+}
+
 }}  // namespace velkor::library

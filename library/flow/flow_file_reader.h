@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include <boost/filesystem/path.hpp>
 #include <boost/shared_ptr.hpp>
@@ -42,6 +43,15 @@ class flow_file_reader_t {
 
   // Bytes of an incomplete last record that the decoder dropped at the end.
   uint64_t pending_bytes() const { return decoder.pending_bytes(); }
+  // Bytes after the end of a compressed stream, which were not read.
+  uint64_t trailing_bytes() const { return container_reader.trailing_bytes(); }
+  // Events handed to the flow.
+  uint64_t events_delivered() const { return decoder.events_delivered(); }
+
+  // After dispatch() answered stream_status_error: why, when a stage did not
+  // report it on the sink itself (a read error of the file, a container
+  // header refused); else empty.
+  std::string failure_reason() const;
 
  private:
   flow_file_reader_t(const flow_file_reader_t&) = delete;

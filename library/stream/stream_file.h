@@ -5,6 +5,7 @@
 #define LIBRARY_STREAM_STREAM_FILE_H_
 
 #include <cstdio>
+#include <string>
 
 #include <boost/filesystem/path.hpp>
 
@@ -27,6 +28,10 @@ class stream_file_reader_t {
   // returned at once; a read error returns stream_status_error. Neither flushes.
   stream_status_t dispatch();
 
+  // After a read error: "Failed to read <file>: <the system's reason>" (the
+  // file as named, or "standard input"); else empty.
+  const std::string& error_text() const { return error_text_; }
+
  private:
   stream_file_reader_t(const stream_file_reader_t&) = delete;
   stream_file_reader_t& operator=(const stream_file_reader_t&) = delete;
@@ -34,6 +39,8 @@ class stream_file_reader_t {
   bool owns_file_;
   FILE* file_;
   stream_t* next_;
+  std::string name_;
+  std::string error_text_;
 };
 
 // Sink of a chain. Closes only a file it opened.
@@ -47,12 +54,20 @@ class stream_file_writer_t : public stream_t {
   stream_status_t process_data(const char* data, size_t length) override;
   stream_status_t flush() override;
 
+  // After a failed write or flush: "Failed to write <file>: <the system's
+  // reason>" (the file as named, or "standard output"); else empty.
+  const std::string& error_text() const { return error_text_; }
+
  private:
   stream_file_writer_t(const stream_file_writer_t&) = delete;
   stream_file_writer_t& operator=(const stream_file_writer_t&) = delete;
 
+  stream_status_t failed(int error);
+
   bool owns_file_;
   FILE* file_;
+  std::string name_;
+  std::string error_text_;
 };
 
 }}  // namespace velkor::library

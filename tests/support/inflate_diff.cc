@@ -103,6 +103,7 @@ inflate_run_t run_inflate(library::inflate_engine_t engine, const std::vector<st
   }
   gunzip.flush();
   run.flush_warnings = warnings->get_messages();
+  run.trailing = gunzip.trailing_bytes();
   return run;
 }
 
@@ -140,7 +141,8 @@ std::string compare_inflate_runs(const inflate_run_t& zlib, const inflate_run_t&
     if (z.warnings != i.warnings) return describe("warnings differ in the opening", k);
   }
   if (opening == calls) {
-    return zlib.flush_warnings == isal.flush_warnings ? "" : "flush warnings differ";
+    if (zlib.flush_warnings != isal.flush_warnings) return "flush warnings differ";
+    return zlib.trailing == isal.trailing ? "" : "different counts of bytes after the end";
   }
 
   std::string problem = check_pieces(zlib, "zlib", opening);
@@ -167,6 +169,7 @@ std::string compare_inflate_runs(const inflate_run_t& zlib, const inflate_run_t&
     }
     if (zlib.flush_warnings != isal.flush_warnings) return "flush warnings differ";
     if (zlib.flush_warnings.empty() && z_bytes != i_bytes) return "complete stream, bytes differ";
+    if (zlib.trailing != isal.trailing) return "different counts of bytes after the end";
     return "";
   }
 

@@ -26,6 +26,7 @@ struct inflate_call_t {
 struct inflate_run_t {
   std::vector<inflate_call_t> calls;
   std::string flush_warnings;  // reported by the closing flush()
+  uint64_t trailing = 0;       // bytes after the end of the stream, at the end
 
   std::string joined() const;  // every byte handed on, in order
   bool damaged() const;        // some call answered stream_status_error

@@ -96,7 +96,9 @@ flow_status_t sample_file_stats_t::sample_end(const qnt_event_sample_end_t& even
     count_end(stat_for(begin->second), event.time, event.pc, event.access_type);
     pending_begins_.erase(begin);
   } else {
-    pending_ends_[event.sample_id] = pending_end_t{event.time, event.pc, event.access_type};
+    auto stored = pending_ends_.insert({event.sample_id, pending_end_t{}});
+    if (!stored.second) ++replaced_ends_;
+    stored.first->second = pending_end_t{event.time, event.pc, event.access_type};
   }
   return flow_status_ok;
 }

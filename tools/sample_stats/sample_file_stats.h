@@ -26,6 +26,7 @@
 #include "events/qnt_events.h"
 #include "events/qnt_types.h"
 #include "flow/quenth_flow.h"
+#include "support/seeded_hash.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -60,7 +61,8 @@ struct by_pc_hash {};
 // not smaller, else it moves after all entries of its new count. The top list
 // reads by_count from its end, so among equal counts the entry placed last
 // comes first. A third, hashed index finds a pc without walking the tree:
-// every sample looks one up.
+// every sample looks one up. Its hash is seeded, so that pcs crafted to
+// collide cannot make each lookup walk them all.
 typedef boost::multi_index_container<
     pc_count_t,
     boost::multi_index::indexed_by<
@@ -73,7 +75,7 @@ typedef boost::multi_index_container<
         boost::multi_index::hashed_unique<
             boost::multi_index::tag<by_pc_hash>,
             boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc>,
-            std::hash<qnt_address_t> > > >
+            library::seeded_hash_t> > >
     pc_counters_t;
 
 // Adds one to the count of pc, inserting (pc, 1) when it is new.
@@ -208,8 +210,9 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   void count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat);
   // count_danglings for every line size, in ascending order.
   void count_all_danglings();
-  // Sample ends that never met their begin; they count nothing.
-  size_t unmatched_end_count() const { return pending_ends_.size(); }
+  // Sample ends that counted nothing: those that never met their begin and
+  // those that a later end with the same sample id replaced while waiting.
+  uint64_t unmatched_end_count() const { return pending_ends_.size() + replaced_ends_; }
 
   // Prints one line-size section of the report on standard output.
   void print_line_size_stats(qnt_line_size_t line_size, const line_size_stat_t& stat) const;
@@ -246,8 +249,10 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
 
   // Separate begins and ends waiting for their partner, by sample id; a
   // later one of the same id replaces an earlier one.
-  std::unordered_map<uint32_t, qnt_line_size_t> pending_begins_;
-  std::unordered_map<uint32_t, pending_end_t> pending_ends_;
+  std::unordered_map<uint32_t, qnt_line_size_t, library::seeded_hash_t> pending_begins_;
+  std::unordered_map<uint32_t, pending_end_t, library::seeded_hash_t> pending_ends_;
+  // Waiting ends replaced by a later end of the same id.
+  uint64_t replaced_ends_ = 0;
   // The line size used last and its statistics (map nodes do not move).
   qnt_line_size_t last_line_size_ = 0;
   line_size_stat_t* last_stat_ = nullptr;
@@ -270,7 +275,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   };
   struct comm_key_hash_t {
     size_t operator()(const comm_key_t& k) const {
-      return std::hash<uint64_t>()(k.threads * 0x9e3779b97f4a7c15ull ^ k.types);
+      return static_cast<size_t>(library::seeded_hash64(k.threads, k.types));
     }
   };
   std::unordered_map<comm_key_t, uint64_t, comm_key_hash_t> comm_counts_;
