@@ -24,12 +24,12 @@ namespace velkor { namespace library {
 // gigabytes.
 const uint64_t qnt_decoder_max_record_length = uint64_t(64) << 20;
 
-// What a record may take once decoded: four times its payload plus 16 MiB.
+// What a record may take once decoded: twice its payload plus 16 MiB.
 // Every list element but a text takes at most a little more memory than its
 // bytes on the wire; a record of millions of empty texts (two bytes each on
 // the wire, a string object each in memory) is refused instead of taking
 // gigabytes.
-const uint64_t qnt_decoder_decoded_factor = 4;
+const uint64_t qnt_decoder_decoded_factor = 2;
 const uint64_t qnt_decoder_decoded_allowance = uint64_t(16) << 20;
 
 // Starts the flow (flow_init with the stream's flow parameter) on the header
