@@ -8,27 +8,6 @@ namespace velkor { namespace sample_stats {
 
 using namespace library;
 
-void inc_pc_counter(pc_counters_t& counters, qnt_address_t pc) {
-  pc_counters_t::index<by_pc_hash>::type& pcs = counters.get<by_pc_hash>();
-  pc_counters_t::index<by_pc_hash>::type::iterator it = pcs.find(pc);
-  if (it == pcs.end()) {
-    counters.insert(pc_count_t{pc, 1});
-    return;
-  }
-  // The entry stays where it is while the next entry's count is not smaller
-  // than its grown count: then the count grows in place, which keeps every
-  // index in order. Otherwise the container re-places it after all entries
-  // of its new count.
-  pc_counters_t::index<by_count>::type& counts = counters.get<by_count>();
-  pc_counters_t::index<by_count>::type::iterator at = counters.project<by_count>(it);
-  pc_counters_t::index<by_count>::type::iterator next = std::next(at);
-  if (next == counts.end() || next->count > at->count) {
-    ++at->count;
-  } else {
-    counts.modify(at, [](pc_count_t& entry) { ++entry.count; });
-  }
-}
-
 sample_file_stats_t::sample_file_stats_t() : time_buckets_(bucket_count, 0) {}
 
 // ---- Histogram -------------------------------------------------------------------

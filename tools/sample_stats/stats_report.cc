@@ -72,7 +72,7 @@ uint64_t sum_of_kind(const line_size_stat_t& stat, qnt_event_kind_t kind) {
 
 // Largest counts first, at most ten lines.
 void print_top_pcs(std::ostream& os, const pc_counters_t& counters) {
-  const pc_counters_t::index<by_count>::type& by_counts = counters.get<by_count>();
+  const pc_counters_t::count_order_t& by_counts = counters.by_count_order();
   int printed = 0;
   for (auto it = by_counts.rbegin(); it != by_counts.rend() && printed < 10; ++it, ++printed) {
     os << "    " << it->pc << ", " << it->count << " samples\n";

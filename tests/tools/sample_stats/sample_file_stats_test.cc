@@ -98,7 +98,7 @@ std::string kind_counts_text(const line_size_stat_t& stat, qnt_event_kind_t kind
 
 std::string top_pcs(const pc_counters_t& counters) {
   std::ostringstream os;
-  const auto& index = counters.get<by_count>();
+  const auto& index = counters.by_count_order();
   for (auto it = index.rbegin(); it != index.rend(); ++it) os << it->pc << "=" << it->count << " ";
   return os.str();
 }
