@@ -53,6 +53,8 @@ void codec_buffer_t::read_failed(size_t n) const {
   throw codec_exception_t("Read beyond end of buffer.", true);
 }
 
+void codec_reader_t::overrun() { throw codec_exception_t("Unexpected number of bytes read.", true); }
+
 void codec_buffer_t::assert_read(size_t n) {
   if (read_pos_ != unit_end_) throw codec_exception_t("Unexpected number of bytes read.", true);
   unit_end_ = read_pos_ + n;

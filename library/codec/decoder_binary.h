@@ -5,6 +5,7 @@
 #define LIBRARY_CODEC_DECODER_BINARY_H_
 
 #include <cstdint>
+#include <vector>
 
 #include <boost/shared_ptr.hpp>
 
@@ -55,9 +56,10 @@ class qnt_decoder_binary_t : public stream_t {
   uint64_t events_delivered() const { return events_delivered_; }
 
   const qnt_codec_binary_context_t& get_context() const { return context; }
-  // Storage held for incoming bytes; it grows with the bytes that arrive, never
-  // with a length that a record header announces.
-  uint64_t buffer_capacity() const { return buffer.capacity(); }
+  // Storage held for the bytes of a record that arrived in pieces; it grows
+  // with the bytes that arrive, never with a length that a record header
+  // announces. Records that arrive whole are read where they are.
+  uint64_t buffer_capacity() const { return partial_.capacity(); }
 
   // ---- Record readers, one per code; each reads the payload of the given
   // length into the decoder's event of its kind and returns it (the table in
@@ -94,20 +96,29 @@ class qnt_decoder_binary_t : public stream_t {
   void version_select(uint64_t length);
   // Bytes of the current payload not read yet.
   uint64_t payload_left(uint64_t length) const;
+  // Reads a record header at p (header_size bytes): its code and length.
+  // Throws for a record the one before did not read exactly, and for a
+  // length above the limit.
+  void start_record(const char* p, uint64_t offset);
+  // Decodes the record whose payload is at p and hands the event on. Returns
+  // the flow's status as a stream status.
+  stream_status_t finish_record(const char* p);
+  // Appends to partial_ without reserving beyond what the record needs.
+  void keep(const char* data, size_t length, uint64_t whole);
   // Storage to reserve for `count` elements of at least `min_size` bytes
   // each on the wire and `element_size` bytes in memory; a count the rest of
   // the payload cannot hold is malformed, one that would decode into more
   // than the record's allowance is refused.
   size_t checked_count(uint64_t count, uint64_t min_size, uint64_t element_size,
                        uint64_t length) const;
-  // Skips what has arrived of a record of an unknown code; true once the
-  // whole record has gone by.
-  bool skip_record();
   // Throws `message` as the fault of the current record.
   [[noreturn]] void fail(const std::string& message) const;
 
   qnt_codec_binary_context_t context;
-  codec_buffer_t buffer;
+  // The bytes of a header or a record that began in an earlier block.
+  std::vector<char> partial_;
+  // The fields of the record being decoded.
+  codec_reader_t in_;
   quenth_flow_t* flow;
   boost::shared_ptr<warning_consumer_base_t> warnings;
   bool flow_initialized;
@@ -119,6 +130,11 @@ class qnt_decoder_binary_t : public stream_t {
   uint64_t record_number_ = 0;
   uint64_t record_offset_ = 0;
   uint64_t bytes_in_ = 0;
+  // The record before read fewer bytes than its length: the fault is
+  // reported when the next header has arrived.
+  bool short_read_ = false;
+  // Where a header that arrives in pieces starts.
+  uint64_t header_offset_ = 0;
   // A record of an unknown code being skipped: its bytes still to come.
   bool skipping_ = false;
   uint64_t skip_left_ = 0;
