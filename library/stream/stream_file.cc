@@ -1,7 +1,12 @@
 #include "stream/stream_file.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "support/exe_path.h"
 
@@ -32,9 +37,10 @@ stream_file_reader_t::stream_file_reader_t(const boost::filesystem::path& path, 
       next_(next),
       name_(path.empty() ? "standard input" : path.string()) {
   // The chain still gets blocks of 4096 bytes; a larger stdio buffer beneath
-  // them only saves system calls. Only for a file opened here, before any
-  // read: a stream we adopt may already be in use.
-  if (owns_file_) setvbuf(file_, NULL, _IOFBF, read_buffer_size);
+  // them only saves system calls. Only for a file opened here or standard
+  // input taken by its empty name, before any read: a stream we adopt may
+  // already be in use.
+  setvbuf(file_, NULL, _IOFBF, read_buffer_size);
 }
 
 stream_file_reader_t::stream_file_reader_t(FILE* file, stream_t* next)
@@ -66,6 +72,54 @@ stream_status_t stream_file_reader_t::dispatch() {
     return stream_status_error;
   }
   return next_->flush();
+}
+
+stream_status_t stream_file_reader_t::dispatch_until(const std::atomic<bool>& stop, int wake_fd,
+                                                     const std::function<void()>& waiting) {
+  const int fd = fileno(file_);
+  if (fd < 0) return dispatch();
+  std::unique_ptr<char[]> buffer(new char[read_buffer_size]);
+  size_t held = 0;  // bytes read, not yet handed on: less than a block
+  for (;;) {
+    if (stop.load(std::memory_order_relaxed)) return stream_status_done;
+    struct pollfd fds[2] = {{fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+    int ready = poll(fds, 2, 0);
+    if (ready == 0) {
+      // Nothing there yet (a pipe): let the chain hand on what it holds.
+      if (waiting) waiting();
+      ready = poll(fds, 2, -1);
+    }
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      error_text_ = std::string("Failed to wait for ") + name_ + ": " + strerror(errno);
+      return stream_status_error;
+    }
+    if (stop.load(std::memory_order_relaxed)) return stream_status_done;
+    ssize_t n = read(fd, buffer.get() + held, read_buffer_size - held);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      // As a short fread: what arrived of the block goes on, then the error.
+      int read_errno = errno;
+      if (held > 0) {
+        stream_status_t status = next_->process_data(buffer.get(), held);
+        if (status != stream_status_ok) return status;
+      }
+      error_text_ = "Failed to read " + name_ + ": " + strerror(read_errno);
+      return stream_status_error;
+    }
+    held += static_cast<size_t>(n);
+    const bool at_end = n == 0;
+    size_t at = 0;
+    while (held - at >= block_size || (at_end && held > at)) {
+      size_t length = std::min(block_size, held - at);
+      stream_status_t status = next_->process_data(buffer.get() + at, length);
+      if (status != stream_status_ok) return status;
+      at += length;
+    }
+    if (at_end) return next_->flush();
+    memmove(buffer.get(), buffer.get() + at, held - at);
+    held -= at;
+  }
 }
 
 stream_file_writer_t::stream_file_writer_t(const boost::filesystem::path& path)

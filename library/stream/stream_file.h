@@ -4,7 +4,9 @@
 #ifndef LIBRARY_STREAM_STREAM_FILE_H_
 #define LIBRARY_STREAM_STREAM_FILE_H_
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #include <boost/filesystem/path.hpp>
@@ -27,6 +29,16 @@ class stream_file_reader_t {
   // exactly one flush after a clean end of input. A stage's nonzero status is
   // returned at once; a read error returns stream_status_error. Neither flushes.
   stream_status_t dispatch();
+
+  // dispatch() for a reading thread that another thread may stop: it reads
+  // the descriptor beneath the stream (which must not have been read from)
+  // in large pieces and hands the chain the same blocks of 4096 bytes.
+  // Before it waits for input that is not there yet it calls `waiting`
+  // (which may be empty); while it waits it also waits for `wake_fd` to
+  // become readable; once `stop` is set it returns stream_status_done without
+  // a flush. A stream without a descriptor is read by dispatch().
+  stream_status_t dispatch_until(const std::atomic<bool>& stop, int wake_fd,
+                                 const std::function<void()>& waiting);
 
   // After a read error: "Failed to read <file>: <the system's reason>" (the
   // file as named, or "standard input"); else empty.

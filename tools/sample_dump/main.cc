@@ -219,7 +219,7 @@ int run(int argc, char** argv) {
   std::string location;  // where a malformed record is, when known
   bool no_events = false;
   try {
-    flow_file_reader_t reader(in_file, &flow, warnings);
+    flow_file_reader_t reader(in_file, &flow, warnings, read_ahead);
     flow.set_header(&reader.get_header());
     try {
       stream_status_t status = reader.dispatch();

@@ -46,10 +46,10 @@ class distinct_times_t {
   size_t memory_bytes() const;
 
  private:
-  static const size_t batch_size = 4096;
-  static const size_t block_times = 128;
+  static constexpr size_t batch_size = 4096;
+  static constexpr size_t block_times = 128;
   // How many blocks at the end of the store a batch may be merged into.
-  static const size_t tail_blocks = 32;
+  static constexpr size_t tail_blocks = 32;
 
   struct block_t {
     uint64_t first;

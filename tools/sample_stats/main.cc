@@ -41,7 +41,8 @@ int read_and_report(const std::string& in_file) {
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
   sample_file_stats_t stats;
   // An empty path reads standard input.
-  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings);
+  // Reading and inflating on a thread of their own, beside the counting.
+  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings, read_ahead);
 
   const stream_status_t status = reader.dispatch();
   // The reason of a failed write of the lines printed while reading, before

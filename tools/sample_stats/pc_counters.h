@@ -64,7 +64,7 @@ class pc_counters_t {
 
  private:
   typedef count_order_t::iterator entry_t;
-  static const uint32_t none = UINT32_MAX;
+  static constexpr uint32_t none = UINT32_MAX;
 
   // A run of entries of one count, and its neighbours in ascending order.
   struct run_t {

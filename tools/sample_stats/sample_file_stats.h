@@ -124,7 +124,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   typedef std::map<qnt_line_size_t, line_size_stat_t> line_stats_t;
   typedef std::map<comm_entry_t, uint64_t> communication_t;
 
-  static const size_t bucket_count = 20;
+  static constexpr size_t bucket_count = 20;
 
   // Twenty empty buckets of width 1, nothing counted.
   sample_file_stats_t();
