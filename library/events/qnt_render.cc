@@ -1,13 +1,12 @@
-// Every text form of the event model. Addresses are formatted by Boost.Format
-// in the classic locale, so neither the target stream's number base nor any
-// locale grouping reaches them; all other numbers go through the stream's own
-// integer output. Nothing here changes the stream's settings.
+// Every text form of the event model. Addresses are formatted apart from the
+// stream, so neither the target stream's number base nor any locale grouping
+// reaches them; all other numbers go through the stream's own integer
+// output. Nothing here changes the stream's settings.
 #include "events/qnt_render.h"
 
-#include <locale>
+#include <charconv>
 #include <string>
 
-#include <boost/format.hpp>
 
 #include "events/quenth.h"
 #include "support/printable_text.h"
@@ -36,14 +35,42 @@ std::ostream& operator<<(std::ostream& os, const text_t& text) {
   return os;
 }
 
-// The value is passed as a plain integer: an address object would come back
-// through its own stream operator.
-std::string format_address(const char* directive, uint64_t value) {
-  return (boost::format(directive, std::locale::classic()) % value).str();
+// An address as text, held in place: "0x" and lower-case hexadecimal digits,
+// written with std::to_chars, so that neither the target stream's number base
+// nor any locale reaches it (and no allocation is made per address).
+struct address_text_t {
+  char text[2 + 16];
+  size_t length;
+};
+
+std::ostream& operator<<(std::ostream& os, const address_text_t& address) {
+  return os.write(address.text, static_cast<std::streamsize>(address.length));
 }
 
-std::string hex(qnt_address_t address) { return format_address("0x%x", address.value); }
-std::string hex16(qnt_address_t address) { return format_address("0x%016x", address.value); }
+// "0x%x".
+address_text_t hex(qnt_address_t address) {
+  address_text_t out;
+  out.text[0] = '0';
+  out.text[1] = 'x';
+  char* end = std::to_chars(out.text + 2, out.text + sizeof(out.text), address.value, 16).ptr;
+  out.length = static_cast<size_t>(end - out.text);
+  return out;
+}
+
+// "0x%016x".
+address_text_t hex16(qnt_address_t address) {
+  static const char digits[] = "0123456789abcdef";
+  address_text_t out;
+  out.text[0] = '0';
+  out.text[1] = 'x';
+  uint64_t v = address.value;
+  for (int i = 17; i >= 2; --i) {
+    out.text[i] = digits[v & 15];
+    v >>= 4;
+  }
+  out.length = sizeof(out.text);
+  return out;
+}
 
 // Small integers through the stream's unsigned output, never as characters.
 unsigned dec(uint8_t value) { return value; }
