@@ -9,8 +9,9 @@ namespace {
 
 const uint32_t first_chunk_bytes = 64 * 1024;
 const uint32_t largest_chunk_bytes = 1024 * 1024;
-// A difference takes at most ten bytes: seven bits each.
-const size_t max_varint_bytes = 10;
+// The most bytes a block can take: count and width, 127 differences of 64
+// bits, and as many exceptions of ten bytes.
+const size_t max_block_bytes = 2 + 127 * 8 + 127 * 10;
 
 inline uint8_t* put_varint(uint8_t* p, uint64_t v) {
   while (v >= 0x80) {
@@ -32,6 +33,100 @@ inline const uint8_t* get_varint(const uint8_t* p, uint64_t* v) {
   }
   *v = value;
   return p;
+}
+
+int bit_length(uint64_t v) { return v == 0 ? 0 : 64 - __builtin_clzll(v); }
+
+inline uint64_t low_bits(int width) {
+  return width >= 64 ? ~uint64_t(0) : (uint64_t(1) << width) - 1;
+}
+
+// Packs values of `width` bits, lowest bits first.
+class bit_writer_t {
+ public:
+  explicit bit_writer_t(uint8_t* p) : p_(p) {}
+  void put(uint64_t value, int width) {
+    if (width > 32) {
+      put32(static_cast<uint32_t>(value), 32);
+      put32(static_cast<uint32_t>(value >> 32), width - 32);
+    } else {
+      put32(static_cast<uint32_t>(value), width);
+    }
+  }
+  // Writes the last partial byte; returns the end.
+  uint8_t* finish() {
+    while (bits_ > 0) {
+      *p_++ = static_cast<uint8_t>(acc_);
+      acc_ >>= 8;
+      bits_ = bits_ > 8 ? bits_ - 8 : 0;
+    }
+    return p_;
+  }
+
+ private:
+  void put32(uint32_t value, int width) {
+    acc_ |= static_cast<uint64_t>(value & low_bits(width)) << bits_;
+    bits_ += width;
+    while (bits_ >= 8) {
+      *p_++ = static_cast<uint8_t>(acc_);
+      acc_ >>= 8;
+      bits_ -= 8;
+    }
+  }
+  uint8_t* p_;
+  uint64_t acc_ = 0;
+  int bits_ = 0;
+};
+
+class bit_reader_t {
+ public:
+  explicit bit_reader_t(const uint8_t* p) : p_(p) {}
+  uint64_t get(int width) {
+    if (width > 32) {
+      uint64_t low = get32(32);
+      return low | (get32(width - 32) << 32);
+    }
+    return get32(width);
+  }
+  // The first byte after the packed values.
+  const uint8_t* end() const { return p_; }
+
+ private:
+  uint64_t get32(int width) {
+    while (bits_ < width) {
+      acc_ |= static_cast<uint64_t>(*p_++) << bits_;
+      bits_ += 8;
+    }
+    uint64_t value = acc_ & low_bits(width);
+    acc_ >>= width;
+    bits_ -= width;
+    return value;
+  }
+  const uint8_t* p_;
+  uint64_t acc_ = 0;
+  int bits_ = 0;
+};
+
+// The width that packs these differences into the fewest bytes, each one
+// too long for it costing its variable-length bytes besides. (A difference
+// that fits but is all ones, the mark, is an exception too; the estimate
+// does not count it.)
+int best_width(const uint64_t* times, size_t count) {
+  size_t by_length[65] = {};
+  for (size_t i = 1; i < count; ++i) ++by_length[bit_length(times[i] - times[i - 1])];
+  const size_t n = count - 1;
+  int best = 64;
+  size_t best_bits = n * 64;
+  size_t longer_bytes = 0;  // variable-length bytes of the differences longer than w
+  for (int w = 64; w >= 1; --w) {
+    size_t bits = n * static_cast<size_t>(w) + longer_bytes * 8;
+    if (bits < best_bits) {
+      best_bits = bits;
+      best = w;
+    }
+    longer_bytes += by_length[w] * ((static_cast<size_t>(w) + 6) / 7);
+  }
+  return best;
 }
 
 // The sorted distinct union of a and b, replacing out.
@@ -67,7 +162,6 @@ size_t distinct_times_t::size() const {
   size_t at = 0;
   std::vector<uint64_t> times;
   for (size_t i = 0; i < blocks_.size() && at < side.size(); ++i) {
-    if (blocks_[i].last < side[at]) continue;
     times.clear();
     decode_block(i, &times);
     for (uint64_t t : times) {
@@ -93,7 +187,7 @@ void distinct_times_t::flush_batch() const {
   if (!std::is_sorted(b.begin(), b.end())) std::sort(b.begin(), b.end());
   b.erase(std::unique(b.begin(), b.end()), b.end());
 
-  if (blocks_.empty() || b.front() > blocks_.back().last) {
+  if (blocks_.empty() || b.front() > store_last_) {
     append_blocks(b.data(), b.size());
     b.clear();
     return;
@@ -129,8 +223,7 @@ void distinct_times_t::flush_batch() const {
 void distinct_times_t::append_blocks(const uint64_t* times, size_t n) const {
   for (size_t at = 0; at < n;) {
     const size_t count = std::min(block_times, n - at);
-    const size_t most_bytes = (count - 1) * max_varint_bytes;
-    if (chunks_.empty() || chunk_sizes_.back() - chunk_used_ < most_bytes) {
+    if (chunks_.empty() || chunk_sizes_.back() - chunk_used_ < max_block_bytes) {
       uint32_t bytes = chunks_.empty()
                            ? first_chunk_bytes
                            : std::min(largest_chunk_bytes, 2 * chunk_sizes_.back());
@@ -138,42 +231,78 @@ void distinct_times_t::append_blocks(const uint64_t* times, size_t n) const {
       chunk_sizes_.push_back(bytes);
       chunk_used_ = 0;
     }
+    const uint64_t* t = times + at;
     block_t block;
-    block.first = times[at];
-    block.last = times[at + count - 1];
+    block.first = t[0];
     block.chunk = static_cast<uint32_t>(chunks_.size() - 1);
     block.offset = chunk_used_;
-    block.count = static_cast<uint32_t>(count);
     uint8_t* const start = chunks_.back().get() + chunk_used_;
-    uint8_t* p = start;
-    for (size_t i = at + 1; i < at + count; ++i) p = put_varint(p, times[i] - times[i - 1]);
+    const int width = count > 1 ? best_width(t, count) : 1;
+    const uint64_t mark = low_bits(width);
+    start[0] = static_cast<uint8_t>(count - 1);
+    start[1] = static_cast<uint8_t>(width);
+    bit_writer_t bits(start + 2);
+    for (size_t i = 1; i < count; ++i) {
+      uint64_t d = t[i] - t[i - 1];
+      bits.put(d < mark ? d : mark, width);
+    }
+    uint8_t* p = bits.finish();
+    for (size_t i = 1; i < count; ++i) {
+      uint64_t d = t[i] - t[i - 1];
+      if (d >= mark) p = put_varint(p, d);
+    }
     chunk_used_ += static_cast<uint32_t>(p - start);
     blocks_.push_back(block);
     stored_ += count;
+    store_last_ = t[count - 1];
     at += count;
   }
 }
 
+uint32_t distinct_times_t::block_count(size_t i) const {
+  const block_t& block = blocks_[i];
+  return 1u + chunks_[block.chunk][block.offset];
+}
+
 void distinct_times_t::decode_block(size_t i, std::vector<uint64_t>* out) const {
   const block_t& block = blocks_[i];
-  const uint8_t* p = chunks_[block.chunk].get() + block.offset;
-  uint64_t t = block.first;
-  out->push_back(t);
-  for (uint32_t k = 1; k < block.count; ++k) {
-    uint64_t difference;
-    p = get_varint(p, &difference);
-    t += difference;
-    out->push_back(t);
+  const uint8_t* start = chunks_[block.chunk].get() + block.offset;
+  const uint32_t differences = start[0];
+  const int width = start[1];
+  const uint64_t mark = low_bits(width);
+  const size_t first = out->size();
+  out->resize(first + 1 + differences);
+  uint64_t* t = out->data() + first;
+  t[0] = block.first;
+  // The packed differences, the marked ones as 0 for now; then the
+  // exceptions in order.
+  bit_reader_t bits(start + 2);
+  bool marked = false;
+  for (uint32_t k = 1; k <= differences; ++k) {
+    uint64_t d = bits.get(width);
+    if (d == mark) {
+      marked = true;
+      d = 0;
+    }
+    t[k] = d;
   }
+  if (marked) {
+    const uint8_t* p = bits.end();
+    bit_reader_t again(start + 2);
+    for (uint32_t k = 1; k <= differences; ++k) {
+      if (again.get(width) == mark) p = get_varint(p, &t[k]);
+    }
+  }
+  for (uint32_t k = 1; k <= differences; ++k) t[k] += t[k - 1];
 }
 
 void distinct_times_t::truncate_blocks(size_t i) const {
   if (i >= blocks_.size()) return;
-  const block_t& first_dropped = blocks_[i];
+  for (size_t k = i; k < blocks_.size(); ++k) stored_ -= block_count(k);
+  const block_t first_dropped = blocks_[i];
   chunks_.resize(first_dropped.chunk + 1);
   chunk_sizes_.resize(first_dropped.chunk + 1);
   chunk_used_ = first_dropped.offset;
-  for (size_t k = i; k < blocks_.size(); ++k) stored_ -= blocks_[k].count;
   blocks_.resize(i);
 }
 

@@ -1,9 +1,9 @@
 // A compact set of 64-bit sample times that answers one question: how many
 // distinct times were inserted. sample_stats keeps two per line size, and a
 // long recording holds tens of millions of times, so they are stored sorted
-// and delta-encoded, about three bytes a time for the recordings of real
-// programs, at a bounded cost per insertion whatever order the times come
-// in.
+// and delta-encoded, a little over two bytes a time for the recordings of
+// real programs, at a bounded cost per insertion whatever order the times
+// come in.
 #ifndef TOOLS_SAMPLE_STATS_DISTINCT_TIMES_H_
 #define TOOLS_SAMPLE_STATS_DISTINCT_TIMES_H_
 
@@ -16,9 +16,11 @@ namespace velkor { namespace sample_stats {
 
 // Times are gathered in a batch of a few thousand, which is sorted and
 // merged into the store when full. The store is a sequence of blocks of up
-// to 128 distinct times in ascending order, each block holding its first
-// time and the differences to the next as variable-length integers; the
-// blocks do not overlap. Times mostly arrive in ascending order, or a little
+// to 128 distinct times in ascending order; the blocks do not overlap. A
+// block keeps its first time in the index and the differences to the next
+// ones packed in a bit width of its own, chosen so that the block is
+// smallest: differences too wide for it (a pause between bursts) are marked
+// and follow as variable-length integers. Times mostly arrive in ascending order, or a little
 // out of it (the ends of samples trail their begins): a batch then reaches
 // into the last few blocks at most, which are decoded, merged and written
 // again. Times far below the end of the store (a file whose times descend,
@@ -51,12 +53,12 @@ class distinct_times_t {
   // How many blocks at the end of the store a batch may be merged into.
   static constexpr size_t tail_blocks = 32;
 
+  // The count of times (1 to block_times) and the bit width come first in
+  // the block's bytes.
   struct block_t {
     uint64_t first;
-    uint64_t last;
-    uint32_t chunk;   // where its differences are: chunk and offset in it
+    uint32_t chunk;   // where its bytes are: chunk and offset in it
     uint32_t offset;
-    uint32_t count;   // times in the block, 1 to block_times
   };
 
   distinct_times_t(const distinct_times_t&) = delete;
@@ -70,7 +72,10 @@ class distinct_times_t {
   void append_blocks(const uint64_t* times, size_t n) const;
   // The times of block i, appended to out.
   void decode_block(size_t i, std::vector<uint64_t>* out) const;
-  // Drops blocks i and later, and their bytes.
+  // The number of times in block i.
+  uint32_t block_count(size_t i) const;
+  // Drops blocks i and later, and their bytes; the caller appends times above
+  // block i - 1 next, which sets store_last_ again.
   void truncate_blocks(size_t i) const;
   // Adds a sorted run of distinct times below the store's recent blocks.
   void add_to_side(std::vector<uint64_t> run) const;
@@ -83,6 +88,7 @@ class distinct_times_t {
   mutable std::vector<uint32_t> chunk_sizes_;
   mutable uint32_t chunk_used_ = 0;  // bytes used in the last chunk
   mutable size_t stored_ = 0;        // times in the store
+  mutable uint64_t store_last_ = 0;  // its largest time, when it has any
   // Times that came below the store's recent blocks: sorted runs of
   // distinct times, level i about twice as long as level i - 1; a time may be
   // in more than one run, and in the store too. The store never takes in a
