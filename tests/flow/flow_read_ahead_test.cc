@@ -130,7 +130,7 @@ TEST(FlowReadAhead, SameEventsWarningsAndStatusesAsInOneThread) {
       {"malformed record deep inside", raw.substr(0, raw.size() / 2) + rec(4, u32(1) + u8(0)) +
                                            raw.substr(raw.size() / 2)},
   };
-  for (size_t bit : {200u * 8, 5000u * 8 + 3, 400000u * 8 + 1}) {
+  for (size_t bit : {size_t(200 * 8), size_t(5000 * 8 + 3), deflated.size() / 2 * 8 + 1}) {
     std::string flipped = deflated;
     flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
     inputs.push_back({"deflated, bit " + std::to_string(bit) + " flipped", flipped});
