@@ -1,28 +1,76 @@
-// Every text form of the event model. Addresses are formatted by Boost.Format
-// in the classic locale, so neither the target stream's number base nor any
-// locale grouping reaches them; all other numbers go through the stream's own
-// integer output. Nothing here changes the stream's settings.
+// Every text form of the event model. Addresses are formatted apart from the
+// stream, so neither the target stream's number base nor any locale grouping
+// reaches them; all other numbers go through the stream's own integer
+// output. Nothing here changes the stream's settings.
 #include "events/qnt_render.h"
 
-#include <locale>
+#include <charconv>
 #include <string>
 
-#include <boost/format.hpp>
 
 #include "events/quenth.h"
+#include "support/printable_text.h"
 
 namespace velkor { namespace library {
 
 namespace {
 
-// The value is passed as a plain integer: an address object would come back
-// through its own stream operator.
-std::string format_address(const char* directive, uint64_t value) {
-  return (boost::format(directive, std::locale::classic()) % value).str();
+// The stream's slot for the escape_texts switch.
+int escape_texts_slot() {
+  static const int slot = std::ios_base::xalloc();
+  return slot;
 }
 
-std::string hex(qnt_address_t address) { return format_address("0x%x", address.value); }
-std::string hex16(qnt_address_t address) { return format_address("0x%016x", address.value); }
+// A text of the event, escaped when the stream asks for it.
+struct text_t {
+  const std::string& bytes;
+};
+
+std::ostream& operator<<(std::ostream& os, const text_t& text) {
+  if (texts_escaped(os)) {
+    write_printable_text(os, text.bytes);
+  } else {
+    os << text.bytes;
+  }
+  return os;
+}
+
+// An address as text, held in place: "0x" and lower-case hexadecimal digits,
+// written with std::to_chars, so that neither the target stream's number base
+// nor any locale reaches it (and no allocation is made per address).
+struct address_text_t {
+  char text[2 + 16];
+  size_t length;
+};
+
+std::ostream& operator<<(std::ostream& os, const address_text_t& address) {
+  return os.write(address.text, static_cast<std::streamsize>(address.length));
+}
+
+// "0x%x".
+address_text_t hex(qnt_address_t address) {
+  address_text_t out;
+  out.text[0] = '0';
+  out.text[1] = 'x';
+  char* end = std::to_chars(out.text + 2, out.text + sizeof(out.text), address.value, 16).ptr;
+  out.length = static_cast<size_t>(end - out.text);
+  return out;
+}
+
+// "0x%016x".
+address_text_t hex16(qnt_address_t address) {
+  static const char digits[] = "0123456789abcdef";
+  address_text_t out;
+  out.text[0] = '0';
+  out.text[1] = 'x';
+  uint64_t v = address.value;
+  for (int i = 17; i >= 2; --i) {
+    out.text[i] = digits[v & 15];
+    v >>= 4;
+  }
+  out.length = sizeof(out.text);
+  return out;
+}
 
 // Small integers through the stream's unsigned output, never as characters.
 unsigned dec(uint8_t value) { return value; }
@@ -49,6 +97,13 @@ std::ostream& put_access_event(std::ostream& os, const char* label, const Event&
 }
 
 }  // namespace
+
+std::ios_base& escape_texts(std::ios_base& stream) {
+  stream.iword(escape_texts_slot()) = 1;
+  return stream;
+}
+
+bool texts_escaped(std::ios_base& stream) { return stream.iword(escape_texts_slot()) != 0; }
 
 // ---- Scalars and containers --------------------------------------------------
 
@@ -122,8 +177,8 @@ std::ostream& qnt_event_sample_period_t::stream_put(std::ostream& os) const {
 
 // Line sizes are shown in bytes after two blanks; the architecture is not shown.
 std::ostream& qnt_event_acquisition_begin_t::stream_put(std::ostream& os) const {
-  os << "[acq-begin]      time: " << time << ", user: " << user << ", argv:";
-  for (const std::string& arg : argv) os << ' ' << arg;
+  os << "[acq-begin]      time: " << time << ", user: " << text_t{user} << ", argv:";
+  for (const std::string& arg : argv) os << ' ' << text_t{arg};
   os << ", line sizes: ";
   for (uint8_t log : line_sizes) os << ' ' << qnt_line_size_from_log(log);
   return os;
@@ -136,7 +191,7 @@ std::ostream& qnt_event_acquisition_end_t::stream_put(std::ostream& os) const {
 std::ostream& qnt_event_mmap_t::stream_put(std::ostream& os) const {
   return os << "[mmap]           address: " << hex16(address) << ", size: " << size
             << ", attr: " << attr << ", device: " << device << ", inode: " << inode
-            << ", time: " << time << ", offset: " << hex16(offset) << ", filename: " << filename;
+            << ", time: " << time << ", offset: " << hex16(offset) << ", filename: " << text_t{filename};
 }
 
 std::ostream& qnt_event_munmap_t::stream_put(std::ostream& os) const {

@@ -26,8 +26,9 @@ namespace velkor { namespace library {
 //
 // The stream operators are declared here, beside the types, so that no unit
 // can see a type without them and print the converted decimal value instead.
-// Pass `.value` (not the wrapper) to printf and to Boost.Format directives:
-// Boost.Format would render the wrapper through its own operator ("0x...").
+// Pass `.value` (not the wrapper) to printf and to format directives: a
+// formatter that takes streamable values would render the wrapper through its
+// own operator ("0x...").
 
 struct qnt_address_t {
   uint64_t value;
@@ -45,8 +46,8 @@ struct qnt_thread_id_t {
   constexpr operator uint32_t() const { return value; }
 };
 
-// "0x" and lower-case hex digits, no padding (Boost.Format "0x%x"); the
-// stream's flags are neither read nor changed.
+// "0x" and lower-case hex digits, no padding (printf's "0x%x"); the stream's
+// flags are neither read nor changed.
 std::ostream& operator<<(std::ostream& os, const qnt_address_t& address);
 // The value through the stream's own unsigned-integer output.
 std::ostream& operator<<(std::ostream& os, const qnt_thread_id_t& thread);

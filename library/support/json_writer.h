@@ -97,7 +97,7 @@ class json_writer_t {
 
  private:
   // Text gathered before it goes to the stream.
-  static const size_t spill_size = 64 * 1024;
+  static constexpr size_t spill_size = 64 * 1024;
 
   void separate() {
     if (!first_) text_ += ',';

@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "events/qnt_render.h"
 #include "json_event.h"
 
 namespace velkor { namespace dump {
@@ -23,7 +24,11 @@ dump_flow_t::dump_flow_t(std::ostream& out, dump_format_t format, const event_fi
       filter_(filter),
       header_(NULL),
       header_written_(false),
-      json_(&out) {}
+      json_(&out) {
+  // Texts from the file show control characters as \xNN: a newline in a
+  // file name must not start a line that looks like an event.
+  out_ << escape_texts;
+}
 
 flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
   (void)flow_parameter;
