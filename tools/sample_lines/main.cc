@@ -4,9 +4,11 @@
 // library, ranks the lines and prints the report as text or JSON on standard
 // output. Help, errors and warnings go to standard error.
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -16,11 +18,11 @@
 
 #include "analysis/cache_line_report.h"
 #include "analysis/cache_lines.h"
+#include "codec/codec_utils.h"
 #include "flow/flow_file_reader.h"
 #include "lines_json.h"
 #include "lines_text.h"
 #include "stream/stream.h"
-#include "stream/stream_container.h"
 #include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
@@ -102,31 +104,6 @@ void print_help(const po::options_description& desc) {
             << desc << std::endl;
 }
 
-// Why reading failed, when the container header tells.
-std::string read_failure(const stream_container_header_t& header) {
-  std::string text = "Failed to read input file.";
-  if (header.version > 1) {
-    text += " Container version " + std::to_string(header.version) + " is not supported.";
-  } else if (header.compression != compression_none &&
-             header.compression != compression_deflate) {
-    text += std::string(" Compression ") + stream_container_compression_name(header.compression) +
-            "(" + std::to_string(header.compression) + ") is not supported.";
-  }
-  return text;
-}
-
-// The analysis, noting whether the decoder delivered anything at all.
-class lines_flow_t : public cache_lines_flow_t {
- public:
-  explicit lines_flow_t(qnt_line_size_t default_line_size)
-      : cache_lines_flow_t(default_line_size) {}
-  flow_status_t flow_init(uint64_t flow_parameter) override {
-    started = true;
-    return cache_lines_flow_t::flow_init(flow_parameter);
-  }
-  bool started = false;
-};
-
 int run(int argc, char** argv) {
   std::string in_file;
   std::string top = "20";
@@ -185,21 +162,40 @@ int run(int argc, char** argv) {
   if (in_file == "-") in_file.clear();
 
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
-  lines_flow_t flow(default_line_size);
-  std::string failure;  // the error line, without "Error: "
+  cache_lines_flow_t flow(default_line_size);
+  std::string failure;   // the error line, without "Error: "
+  std::string location;  // where a malformed record is, when known
+  uint64_t events = 0;
   try {
-    flow_file_reader_t reader(in_file, &flow, warnings);
+    // Reading and inflating on a thread of their own, beside the counting.
+    flow_file_reader_t reader(in_file, &flow, warnings, read_ahead);
     try {
-      if (reader.dispatch() == stream_status_error) failure = read_failure(reader.get_header());
-    } catch (const std::exception& e) {
+      if (reader.dispatch() == stream_status_error) {
+        failure = "Failed to read input file.";
+        const std::string reason = reader.failure_reason();
+        if (!reason.empty()) failure += " " + reason;
+      }
+    } catch (const codec_exception_t& e) {
       // A malformed record, an unsupported format version: what came before
       // it is still reported.
       failure = e.what();
+      location = e.location();
+    } catch (const std::exception& e) {
+      // A flow chain broken, a table of the analysis full.
+      failure = e.what();
     }
+    events = reader.events_delivered();
+    // A recording cut off inside a record must not pass for a whole one, nor
+    // one with something after its end, nor an empty one for a recording.
     if (failure.empty() && reader.pending_bytes() != 0) {
       warnings->warning("The input ended inside a record; its last " +
                         std::to_string(reader.pending_bytes()) + " bytes were ignored.");
     }
+    if (failure.empty() && reader.trailing_bytes() != 0) {
+      warnings->warning(std::to_string(reader.trailing_bytes()) +
+                        " bytes after the end of the compressed stream were ignored.");
+    }
+    if (failure.empty() && events == 0) warnings->warning("The input holds no events.");
   } catch (const stream_exception_t& e) {
     // The input cannot be opened.
     std::cerr << "Error: " << e.what() << std::endl;
@@ -207,8 +203,9 @@ int run(int argc, char** argv) {
   }
 
   // Nothing decoded (a container that could not be read): no report.
-  if (flow.started || failure.empty()) {
+  if (events != 0 || failure.empty()) {
     const cache_line_report_t report = build_cache_line_report(flow.result(), options);
+    errno = 0;  // from here on only writes to standard output can set it
     if (format == "json") {
       velkor::sample_lines::render_lines_json(report, std::cout);
     } else {
@@ -217,13 +214,18 @@ int run(int argc, char** argv) {
     // A report that did not reach its destination (a full disk, a closed
     // pipe) is a failure, not a success.
     std::cout.flush();
-    if (!std::cout || fflush(stdout) != 0 || ferror(stdout)) {
-      std::cerr << "Error: the report could not be written." << std::endl;
+    const bool flushed = fflush(stdout) == 0;
+    const int write_error = errno;
+    if (!std::cout || !flushed || ferror(stdout)) {
+      std::cerr << "Error: Failed to write standard output: "
+                << (write_error != 0 ? strerror(write_error) : "write error") << "." << std::endl
+                << "Error: the report could not be written." << std::endl;
       return 1;
     }
   }
   if (!failure.empty()) {
     std::cerr << "Error: " << failure << std::endl;
+    if (!location.empty()) std::cerr << "Error: " << location << std::endl;
     return 1;
   }
   return 0;

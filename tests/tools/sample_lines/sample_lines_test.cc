@@ -428,7 +428,20 @@ TEST(SampleLines, DamagedInputIsReportedAfterWhatCameBeforeIt) {
   run_result_t bad = lines({"-i", tmp.file("bad.smp")});
   EXPECT_EQ(bad.exit_status, 1);
   EXPECT_EQ(bad.out.rfind("Cache lines: 1 touched, 0 shared", 0), 0u) << bad.out;
-  EXPECT_EQ(bad.err, "Error: Unexpected number of bytes read.\n");
+  EXPECT_EQ(bad.err,
+            "Error: Unexpected number of bytes read.\n"
+            "Error: In record 3 (code 0) at byte 87 of the event stream.\n");
+
+  // A container without events: an empty report, and a warning.
+  {
+    flow_file_writer_t writer(tmp.file("empty.smp"), stream_container_header_t(),
+                              boost::make_shared<warning_consumer_null_t>());
+    ASSERT_EQ(writer.finish(), stream_status_ok);
+  }
+  run_result_t empty = lines({"-i", tmp.file("empty.smp")});
+  EXPECT_EQ(empty.exit_status, 0);
+  EXPECT_EQ(empty.out.rfind("Cache lines: 0 touched", 0), 0u) << empty.out;
+  EXPECT_EQ(empty.err, "Warning: The input holds no events.\n");
 }
 
 TEST(SampleLines, FullOutputIsAnError) {
@@ -438,7 +451,9 @@ TEST(SampleLines, FullOutputIsAnError) {
                                   bin_path("sample_lines") + " -i " + tmp.file("planted.smp") +
                                       " > /dev/full"});
   EXPECT_EQ(run.exit_status, 1);
-  EXPECT_EQ(run.err, "Error: the report could not be written.\n");
+  EXPECT_EQ(run.err,
+            "Error: Failed to write standard output: No space left on device.\n"
+            "Error: the report could not be written.\n");
 }
 
 }  // namespace
