@@ -167,7 +167,7 @@ bool check_inflated_size(const char* name, uint64_t stored, uint64_t inflated,
 bool read_elf_facts(int fd, bool want_loads, elf_facts_t* facts, std::string* why) {
   elf_handle_t elf(elf_begin(fd, ELF_C_READ_MMAP, nullptr));
   if (elf.get() == nullptr) {
-    *why = "cannot be read as an ELF file: " + elf_error();
+    *why = "not an ELF file, or a truncated one (" + elf_error() + ")";
     return false;
   }
   if (elf_kind(elf.get()) != ELF_K_ELF) {
@@ -176,7 +176,7 @@ bool read_elf_facts(int fd, bool want_loads, elf_facts_t* facts, std::string* wh
   }
   GElf_Ehdr header;
   if (gelf_getehdr(elf.get(), &header) == nullptr) {
-    *why = "damaged ELF header: " + elf_error();
+    *why = "truncated or damaged ELF header: " + elf_error();
     return false;
   }
   if (want_loads && header.e_type != ET_EXEC && header.e_type != ET_DYN) {
@@ -186,13 +186,13 @@ bool read_elf_facts(int fd, bool want_loads, elf_facts_t* facts, std::string* wh
   }
   size_t segments = 0;
   if (elf_getphdrnum(elf.get(), &segments) != 0) {
-    *why = "damaged ELF program headers: " + elf_error();
+    *why = "truncated or damaged ELF program headers: " + elf_error();
     return false;
   }
   for (size_t i = 0; i < segments; ++i) {
     GElf_Phdr segment;
     if (gelf_getphdr(elf.get(), static_cast<int>(i), &segment) == nullptr) {
-      *why = "damaged ELF program headers: " + elf_error();
+      *why = "truncated or damaged ELF program headers: " + elf_error();
       return false;
     }
     if (segment.p_type == PT_LOAD) {
@@ -210,7 +210,7 @@ bool read_elf_facts(int fd, bool want_loads, elf_facts_t* facts, std::string* wh
        section = elf_nextscn(elf.get(), section)) {
     GElf_Shdr section_header;
     if (gelf_getshdr(section, &section_header) == nullptr) {
-      *why = "damaged ELF section headers: " + elf_error();
+      *why = "truncated or damaged ELF section headers: " + elf_error();
       return false;
     }
     if (section_header.sh_type == SHT_NOBITS) continue;

@@ -134,4 +134,299 @@ TEST(SymbolizerOracle, EveryByteOfTheFixtureFunctionsAsAddr2lineSaysIt) {
   }
 }
 
+
+// ---- Data addresses ----------------------------------------------------------
+
+// Every byte of the global objects, as nm gives them, initialised (in the
+// file) and zero (past the file bytes of their segment).
+TEST(SymbolizerData, GlobalObjectsHoldTheirBytes) {
+  struct data_case_t {
+    std::string file;
+    std::vector<std::string> objects;
+  };
+  const data_case_t cases[] = {
+      {symbol_fixture("fixture_pie"), {"fx::table", "fx::counters"}},
+      {symbol_fixture("fixture_nopie"), {"fx::table", "fx::counters"}},
+      {symbol_fixture("libfixture_lib.so"), {"fxlib::lib_table"}},
+  };
+  for (const data_case_t& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::vector<elf_segment_t> segments = elf_load_segments(c.file);
+    symbolizer_t symbolizer(symbolizer_options_t(), boost::make_shared<warning_consumer_string_t>());
+    symbolizer_t::module_handle_t module = symbolizer.add_module(c.file);
+    for (const std::string& name : c.objects) {
+      elf_symbol_t object = elf_symbol(c.file, name);
+      ASSERT_GT(object.size, 0u);
+      // The file offset the loader's mapping gives the address, also where
+      // the segment's zero fill lies past its file bytes.
+      const elf_segment_t* segment = nullptr;
+      for (const elf_segment_t& s : segments) {
+        if (object.address >= s.vaddr && object.address - s.vaddr < s.memory_size) segment = &s;
+      }
+      ASSERT_NE(segment, nullptr);
+      for (uint64_t i = 0; i < object.size; i += (i < 64 ? 1 : 61)) {
+        uint64_t offset = object.address + i - segment->vaddr + segment->offset;
+        const symbol_info_t* info = symbolizer.data(module, offset);
+        ASSERT_NE(info, nullptr) << name << "+" << i;
+        EXPECT_EQ(info->name, name);
+        EXPECT_EQ(info->name_offset, i);
+        EXPECT_EQ(info->line, 0u);
+        EXPECT_TRUE(info->inlined.empty());
+      }
+    }
+    // Code holds no object, and an object no function.
+    elf_symbol_t function = elf_symbol(c.file, c.objects.size() == 1 ? "lib_entry" : "main");
+    EXPECT_EQ(symbolizer.data(module, elf_file_offset(segments, function.address)), nullptr);
+    elf_symbol_t object = elf_symbol(c.file, c.objects[0]);
+    const symbol_info_t* info = symbolizer.code(module, elf_file_offset(segments, object.address));
+    EXPECT_TRUE(info == nullptr || info->name.empty());
+  }
+}
+
+// ---- Modules that cannot be read -----------------------------------------------
+
+std::string warning_for(const std::string& path, const std::string& why) {
+  return "Warning: Cannot read the symbols of " + path + " (" + why +
+         "); its addresses are shown as module+offset.\n";
+}
+
+// Each refused once with a warning that says why, then answered with null
+// without another word.
+TEST(SymbolizerRefusal, UnreadableModulesAreWarnedAboutOnce) {
+  temp_dir_t tmp;
+  std::string elf = read_file(symbol_fixture("fixture_pie"));
+  write_file(tmp.file("text"), "#!/bin/sh\necho not an ELF file\n");
+  write_file(tmp.file("empty"), "");
+  ASSERT_EQ(mkdir(tmp.file("folder").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo(tmp.file("fifo").c_str(), 0644), 0);  // opening it must not block
+  std::string relocatable = elf;
+  relocatable[16] = 1;  // e_type ET_REL
+  write_file(tmp.file("relocatable"), relocatable);
+  std::string core = elf;
+  core[16] = 4;  // ET_CORE
+  write_file(tmp.file("core"), core);
+  write_file(tmp.file("cut16"), elf.substr(0, 16));
+  write_file(tmp.file("cut64"), elf.substr(0, 64));
+
+  struct refusal_t {
+    std::string path;
+    std::string why;
+  };
+  const refusal_t cases[] = {
+      {tmp.file("missing"), tmp.file("missing") + ": No such file or directory"},
+      {tmp.file("folder"), tmp.file("folder") + ": not a regular file"},
+      {tmp.file("fifo"), tmp.file("fifo") + ": not a regular file"},
+      {tmp.file("text"), tmp.file("text") + ": not an ELF file"},
+      {tmp.file("empty"), tmp.file("empty") + ": not an ELF file"},
+      {tmp.file("relocatable"),
+       tmp.file("relocatable") + ": an ELF file of type 1, neither an executable nor a shared library"},
+      {tmp.file("core"),
+       tmp.file("core") + ": an ELF file of type 4, neither an executable nor a shared library"},
+      {tmp.file("cut16"),
+       tmp.file("cut16") + ": not an ELF file, or a truncated one (invalid ELF file data)"},
+      {tmp.file("cut64"),
+       tmp.file("cut64") + ": truncated or damaged ELF program headers: invalid data"},
+  };
+  for (const refusal_t& c : cases) {
+    SCOPED_TRACE(c.path);
+    auto warnings = boost::make_shared<warning_consumer_string_t>();
+    symbolizer_t symbolizer(symbolizer_options_t(), warnings);
+    symbolizer_t::module_handle_t module = symbolizer.add_module(c.path);
+    EXPECT_EQ(symbolizer.code(module, 0x1000), nullptr);
+    EXPECT_FALSE(symbolizer.usable(module));
+    EXPECT_EQ(symbolizer.data(module, 0x3000), nullptr);
+    EXPECT_EQ(warnings->get_messages(), warning_for(c.path, c.why));
+    EXPECT_EQ(symbolizer.code(module, 0x1001), nullptr);
+    EXPECT_EQ(warnings->get_messages(), "");
+  }
+}
+
+// Every length of a cut-off executable: refused with a warning or read as
+// far as it goes, never a crash; what it still answers is what the whole
+// file answers, or nothing.
+TEST(SymbolizerRefusal, TruncatedExecutablesNeverCrash) {
+  temp_dir_t tmp;
+  std::string elf = read_file(symbol_fixture("fixture_pie"));
+  std::vector<elf_segment_t> segments = elf_load_segments(symbol_fixture("fixture_pie"));
+  uint64_t work = elf_file_offset(segments, elf_symbol(symbol_fixture("fixture_pie"),
+                                                       "fx::work(int)").address);
+  symbolizer_t whole(symbolizer_options_t(), boost::make_shared<warning_consumer_null_t>());
+  const symbol_info_t* expected = whole.code(whole.add_module(symbol_fixture("fixture_pie")), work + 8);
+  ASSERT_NE(expected, nullptr);
+  std::string expected_name = expected->name;
+  for (size_t length = 0; length < elf.size(); length += length < 256 ? 7 : 397) {
+    SCOPED_TRACE(length);
+    std::string path = tmp.file("cut" + std::to_string(length));
+    write_file(path, elf.substr(0, length));
+    auto warnings = boost::make_shared<warning_consumer_string_t>();
+    symbolizer_t symbolizer(symbolizer_options_t(), warnings);
+    symbolizer_t::module_handle_t module = symbolizer.add_module(path);
+    const symbol_info_t* info = symbolizer.code(module, work + 8);
+    if (info != nullptr && !info->name.empty()) {
+      EXPECT_EQ(info->name, expected_name);
+    }
+    symbolizer.data(module, work);
+    if (!symbolizer.usable(module)) {
+      EXPECT_NE(warnings->get_messages().find("Cannot read the symbols of " + path), std::string::npos);
+    }
+  }
+}
+
+// Special and anonymous names are never opened, and not warned about.
+TEST(SymbolizerRefusal, SpecialNamesAreNeverOpened) {
+  auto warnings = boost::make_shared<warning_consumer_string_t>();
+  symbolizer_t symbolizer(symbolizer_options_t(), warnings);
+  for (const char* name : {"[heap]", "[stack]", "[vdso]", "", "//anon", "/dev/zero",
+                           "/memfd:jit (deleted)", "relative/path"}) {
+    SCOPED_TRACE(name);
+    symbolizer_t::module_handle_t module = symbolizer.add_module(name);
+    EXPECT_FALSE(symbolizer.usable(module));
+    EXPECT_EQ(symbolizer.code(module, 0), nullptr);
+  }
+  EXPECT_EQ(warnings->get_messages(), "");
+}
+
+// ---- Debug files of another build -------------------------------------------------
+
+// A debug file whose build id (or, without build id, whose CRC) is not the
+// module's is refused with a warning; the module's own symbols still name
+// its functions, without lines.
+TEST(SymbolizerDebugFiles, AnotherBuildsDebugFileIsRefused) {
+  temp_dir_t tmp;
+  std::string module_id = elf_build_id(symbol_fixture("fixture_buildid"));
+  std::string variant_id = elf_build_id(symbol_fixture("fixture_variant.debug"));
+  ASSERT_NE(module_id, variant_id);
+  // By build id, under a root: the variant's debug file where the module's belongs.
+  copy(symbol_fixture("fixture_buildid"), tmp.file("root/opt/fx/app"));
+  std::string wrong_by_id = tmp.file("root/usr/lib/debug/.build-id/" + module_id.substr(0, 2) +
+                                     "/" + module_id.substr(2) + ".debug");
+  copy(symbol_fixture("fixture_variant.debug"), wrong_by_id);
+  // By debug link: the variant's debug file under the linked name.
+  copy(symbol_fixture("fixture_stripped"), tmp.file("link/app"));
+  copy(symbol_fixture("fixture_variant.debug"), tmp.file("link/fixture_stripped.debug"));
+  // Without build id the link's CRC decides: the right file, then a wrong one.
+  for (const char* folder : {"crc_right", "crc_wrong"}) {
+    std::string app = tmp.file(std::string(folder) + "/app");
+    copy(symbol_fixture("fixture_stripped"), app);
+    run_result_t r = run_program({"/usr/bin/objcopy", "--remove-section=.note.gnu.build-id", app});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    ASSERT_EQ(elf_build_id(app), "");
+  }
+  copy(symbol_fixture("fixture_stripped.debug"), tmp.file("crc_right/fixture_stripped.debug"));
+  copy(symbol_fixture("fixture_variant.debug"), tmp.file("crc_wrong/fixture_stripped.debug"));
+
+  struct debug_case_t {
+    const char* name;
+    std::string root;
+    std::string module;
+    std::string debug_file;  // used
+    std::string warning;
+  };
+  const debug_case_t cases[] = {
+      {"build id", tmp.file("root"), "/opt/fx/app", "",
+       "Warning: The debug file " + wrong_by_id + " does not belong to /opt/fx/app: its build id " +
+           variant_id + ", the module's is " + module_id + "; it is not used.\n"},
+      {"debug link", "", tmp.file("link/app"), "",
+       "Warning: The debug file " + tmp.file("link/fixture_stripped.debug") +
+           " does not belong to " + tmp.file("link/app") + ": its build id " + variant_id +
+           ", the module's is " + elf_build_id(symbol_fixture("fixture_stripped")) +
+           "; it is not used.\n"},
+      {"right CRC", "", tmp.file("crc_right/app"), tmp.file("crc_right/fixture_stripped.debug"), ""},
+      {"wrong CRC", "", tmp.file("crc_wrong/app"), "",
+       "Warning: The debug file " + tmp.file("crc_wrong/fixture_stripped.debug") +
+           " does not belong to " + tmp.file("crc_wrong/app") +
+           ": its CRC differs from the one in the module's debug link; it is not used.\n"},
+  };
+  std::string oracle = symbol_fixture("fixture_pie");
+  uint64_t work = elf_symbol(oracle, "fx::work(int)").address;
+  std::vector<std::vector<oracle_frame_t>> expected = addr2line(oracle, {work + 8});
+  for (const debug_case_t& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto warnings = boost::make_shared<warning_consumer_string_t>();
+    symbolizer_options_t options;
+    options.root = c.root;
+    symbolizer_t symbolizer(options, warnings);
+    symbolizer_t::module_handle_t module = symbolizer.add_module(c.module);
+    std::string file = c.root.empty() ? c.module : c.root + c.module;
+    std::vector<elf_segment_t> segments = elf_load_segments(file);
+    uint64_t offset = c.root.empty() ? elf_file_offset(segments, work + 8)
+                                     : elf_file_offset(segments, elf_symbol(symbol_fixture("fixture_nopie"),
+                                                                            "fx::work(int)").address + 8);
+    const symbol_info_t* info = symbolizer.code(module, offset);
+    EXPECT_EQ(warnings->get_messages(), c.warning);
+    EXPECT_EQ(symbolizer.debug_file(module), c.debug_file);
+    if (!c.debug_file.empty()) {
+      ASSERT_NE(info, nullptr);
+      EXPECT_EQ(show(chain(info)), show(expected[0]));
+    } else if (c.root.empty()) {
+      // The module's symbol table still names the function.
+      ASSERT_NE(info, nullptr);
+      EXPECT_EQ(info->name, "fx::work(int)");
+      EXPECT_EQ(info->line, 0u);
+      EXPECT_TRUE(info->inlined.empty());
+    } else {
+      EXPECT_EQ(info, nullptr);  // stripped of all: nothing left
+    }
+  }
+}
+
+// Compressed debug sections are read like plain ones; one that claims far
+// more bytes than its compressed data can give is refused before libelf
+// allocates them.
+TEST(SymbolizerDebugFiles, CompressedDebugSections) {
+  temp_dir_t tmp;
+  std::string oracle = symbol_fixture("fixture_pie");
+  std::string compressed = tmp.file("compressed");
+  run_result_t r = run_program({"/usr/bin/objcopy", "--compress-debug-sections=zlib", oracle,
+                                compressed});
+  ASSERT_EQ(r.exit_status, 0) << r.err;
+  elf_symbol_t work = elf_symbol(oracle, "fx::work(int)");
+  std::vector<uint64_t> vaddrs;
+  for (uint64_t a = work.address; a < work.address + work.size; ++a) vaddrs.push_back(a);
+  std::vector<std::vector<oracle_frame_t>> expected = addr2line(oracle, vaddrs);
+  std::vector<elf_segment_t> segments = elf_load_segments(compressed);
+  {
+    auto warnings = boost::make_shared<warning_consumer_string_t>();
+    symbolizer_t symbolizer(symbolizer_options_t(), warnings);
+    symbolizer_t::module_handle_t module = symbolizer.add_module(compressed);
+    for (size_t i = 0; i < vaddrs.size(); ++i) {
+      EXPECT_EQ(show(chain(symbolizer.code(module, elf_file_offset(segments, vaddrs[i])))),
+                show(expected[i]));
+    }
+    EXPECT_EQ(warnings->get_messages(), "");
+  }
+
+  // The compression header (type, reserved, size) starts the section's
+  // bytes; its size becomes 2^40.
+  std::istringstream sections(run_program({"/usr/bin/readelf", "-SW", compressed}).out);
+  std::string line;
+  uint64_t offset = 0, size = 0;
+  while (std::getline(sections, line)) {
+    std::istringstream in(line);
+    std::vector<std::string> w;
+    std::string word;
+    while (in >> word) w.push_back(word);
+    for (size_t i = 0; i + 4 < w.size(); ++i) {
+      if (w[i] == ".debug_info") {
+        offset = std::stoull(w[i + 3], nullptr, 16);
+        size = std::stoull(w[i + 4], nullptr, 16);
+      }
+    }
+  }
+  ASSERT_GT(size, 16u);
+  std::string bytes = read_file(compressed);
+  uint64_t claimed = uint64_t(1) << 40;
+  for (int i = 0; i < 8; ++i) bytes[offset + 8 + i] = static_cast<char>(claimed >> (8 * i));
+  std::string forged = tmp.file("forged");
+  write_file(forged, bytes);
+  auto warnings = boost::make_shared<warning_consumer_string_t>();
+  symbolizer_t symbolizer(symbolizer_options_t(), warnings);
+  symbolizer_t::module_handle_t module = symbolizer.add_module(forged);
+  EXPECT_EQ(symbolizer.code(module, elf_file_offset(segments, work.address)), nullptr);
+  EXPECT_EQ(warnings->get_messages(),
+            warning_for(forged, forged + ": damaged ELF file: the compressed section .debug_info "
+                                         "claims 1099511627776 bytes from " +
+                                    std::to_string(size)));
+}
+
 }  // namespace
