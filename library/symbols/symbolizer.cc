@@ -318,6 +318,103 @@ void call_site(Dwarf_Die* die, std::string* file, uint32_t* line) {
   if (name != nullptr) *file = name;
 }
 
+// ---- Scopes ----------------------------------------------------------------
+
+// Work done for one address at most: DIEs looked at, and scopes nested.
+const size_t max_scope_steps = size_t(1) << 20;
+const size_t max_scope_depth = 256;
+
+bool is_code_scope(int tag) {
+  switch (tag) {
+    case DW_TAG_subprogram:
+    case DW_TAG_inlined_subroutine:
+    case DW_TAG_lexical_block:
+    case DW_TAG_entry_point:
+    case DW_TAG_try_block:
+    case DW_TAG_catch_block:
+    case DW_TAG_with_stmt:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// DIEs without addresses of their own whose children may hold code.
+bool is_container(int tag) {
+  switch (tag) {
+    case DW_TAG_namespace:
+    case DW_TAG_module:
+    case DW_TAG_class_type:
+    case DW_TAG_structure_type:
+    case DW_TAG_union_type:
+    case DW_TAG_interface_type:
+    case DW_TAG_imported_unit:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The first child of a container; for an imported unit, of the unit it imports.
+bool container_child(Dwarf_Die* container, Dwarf_Die* child) {
+  if (dwarf_tag(container) == DW_TAG_imported_unit) {
+    Dwarf_Attribute import;
+    Dwarf_Die unit;
+    if (dwarf_attr(container, DW_AT_import, &import) == nullptr ||
+        dwarf_formref_die(&import, &unit) == nullptr) {
+      return false;
+    }
+    return dwarf_child(&unit, child) == 0;
+  }
+  return dwarf_child(container, child) == 0;
+}
+
+// The scopes of the unit that hold pc, outermost first: at each level the
+// first child scope whose addresses hold it, found through the namespaces,
+// types and imported units between. Iterative and bounded (steps, depth),
+// so that no nesting of a hostile file can exhaust the stack or the time.
+// (libdw's dwarf_getscopes recurses, loses its array on some errors, and
+// lists after an inlined subroutine the scopes of its abstract definition
+// rather than those it was inlined into.)
+std::vector<Dwarf_Die> scopes_holding(Dwarf_Die* unit, Dwarf_Addr pc) {
+  std::vector<Dwarf_Die> scopes;
+  std::vector<Dwarf_Die> containers;  // being searched at this level, innermost last
+  Dwarf_Die die;
+  bool more = dwarf_child(unit, &die) == 0;
+  size_t steps = 0;
+  while (steps++ < max_scope_steps) {
+    if (!more) {
+      // This level is done: back to the sibling after the innermost
+      // container searched, or the search ends.
+      if (containers.empty()) break;
+      die = containers.back();
+      containers.pop_back();
+      more = dwarf_siblingof(&die, &die) == 0;
+      continue;
+    }
+    int tag = dwarf_tag(&die);
+    if (is_code_scope(tag) && dwarf_haspc(&die, pc) == 1) {
+      scopes.push_back(die);
+      if (scopes.size() >= max_scope_depth) break;
+      containers.clear();
+      Dwarf_Die child;
+      more = dwarf_child(&die, &child) == 0;
+      if (more) die = child;
+      continue;
+    }
+    if (is_container(tag) && containers.size() < max_scope_depth) {
+      Dwarf_Die child;
+      if (container_child(&die, &child)) {
+        containers.push_back(die);
+        die = child;
+        continue;
+      }
+    }
+    more = dwarf_siblingof(&die, &die) == 0;
+  }
+  return scopes;
+}
+
 // ---- Symbol tables ---------------------------------------------------------
 
 struct symbol_entry_t {
@@ -639,27 +736,16 @@ const symbol_info_t* symbolizer_t::answer(module_handle_t module, uint64_t file_
       Dwarf_Addr unit_bias = 0;
       Dwarf_Die* unit = dwfl_module_addrdie(state->module, address, &unit_bias);
       if (unit != nullptr) {
-        // The innermost scope holding the address, then the DIEs that hold
-        // it in the tree. (The scopes after an inlined subroutine in
-        // dwarf_getscopes's own list are those of its abstract definition,
-        // not the functions it was inlined into.)
-        Dwarf_Die* scopes = nullptr;
-        int n = dwarf_getscopes(unit, address - unit_bias, &scopes);
-        Dwarf_Die innermost;
-        bool found = n > 0;
-        if (found) innermost = scopes[0];
-        std::free(scopes);
-        scopes = nullptr;
-        n = found ? dwarf_getscopes_die(&innermost, &scopes) : 0;
-        for (int i = 0; i < n && frames.size() < max_inline_depth; ++i) {
-          int tag = dwarf_tag(&scopes[i]);
-          if (tag == DW_TAG_inlined_subroutine) frames.push_back(scopes[i]);
+        std::vector<Dwarf_Die> scopes = scopes_holding(unit, address - unit_bias);
+        for (auto it = scopes.rbegin(); it != scopes.rend() && frames.size() < max_inline_depth;
+             ++it) {
+          int tag = dwarf_tag(&*it);
+          if (tag == DW_TAG_inlined_subroutine) frames.push_back(*it);
           if (tag == DW_TAG_subprogram) {
-            frames.push_back(scopes[i]);
+            frames.push_back(*it);
             break;
           }
         }
-        std::free(scopes);
       }
       std::string file;
       uint32_t line = 0;

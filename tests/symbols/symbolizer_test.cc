@@ -272,6 +272,23 @@ TEST(SymbolizerRefusal, TruncatedExecutablesNeverCrash) {
   }
 }
 
+// Files that made the symbolizer fail once (tests/data/symbols), each
+// queried at every offset. A sanitizer build checks that nothing leaks.
+//   scope_search_leak: libdw's scope search lost memory on damaged DWARF.
+TEST(SymbolizerRefusal, FilesThatFoundFaults) {
+  for (const char* name : {"scope_search_leak"}) {
+    SCOPED_TRACE(name);
+    std::string path = data_path(std::string("symbols/") + name);
+    size_t size = read_file(path).size();
+    symbolizer_t symbolizer(symbolizer_options_t(), boost::make_shared<warning_consumer_null_t>());
+    symbolizer_t::module_handle_t module = symbolizer.add_module(path);
+    for (uint64_t offset = 0; offset < size; ++offset) {
+      symbolizer.code(module, offset);
+      symbolizer.data(module, offset);
+    }
+  }
+}
+
 // Special and anonymous names are never opened, and not warned about.
 TEST(SymbolizerRefusal, SpecialNamesAreNeverOpened) {
   auto warnings = boost::make_shared<warning_consumer_string_t>();
