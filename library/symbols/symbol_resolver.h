@@ -58,6 +58,10 @@ class symbol_resolver_t {
   // keeps (module, offset) per address and names them later).
   resolution_t resolve_offset(module_id_t module, uint64_t offset, address_role_t role);
 
+  // True when the module (of the address space) names a file whose symbols
+  // can be read; opens it on the first call.
+  bool has_symbols(module_id_t module);
+
   address_space_t& space() { return space_; }
   const address_space_t& space() const { return space_; }
   symbolizer_t& symbolizer() { return symbolizer_; }
@@ -65,6 +69,9 @@ class symbol_resolver_t {
  private:
   address_space_t space_;
   symbolizer_t symbolizer_;
+  // The symbolizer's handle of a module; false for one never to be opened.
+  bool handle(module_id_t module, symbolizer_t::module_handle_t* handle);
+
   // Symbolizer handles by module id; none_yet where not asked for yet.
   static constexpr symbolizer_t::module_handle_t none_yet = UINT32_MAX;
   std::vector<symbolizer_t::module_handle_t> handles_;

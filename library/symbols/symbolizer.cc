@@ -669,6 +669,13 @@ void symbolizer_t::open(module_state_t* state) {
   }
   state->bias = bias;
 
+  // Function symbols without size (start files, some hand-written code)
+  // reach up to the next function symbol, within their section.
+  struct sizeless_t {
+    symbol_entry_t entry;
+    uint64_t section_end;
+  };
+  std::vector<sizeless_t> sizeless;
   int count = dwfl_module_getsymtab(state->module);
   for (int i = 0; i < count; ++i) {
     GElf_Sym symbol;
@@ -678,16 +685,39 @@ void symbolizer_t::open(module_state_t* state) {
     Dwarf_Addr symbol_bias = 0;
     const char* name = dwfl_module_getsym_info(state->module, i, &symbol, &address, &section,
                                                &elf, &symbol_bias);
-    if (name == nullptr || *name == '\0' || section == SHN_UNDEF || symbol.st_size == 0) continue;
+    if (name == nullptr || *name == '\0' || section == SHN_UNDEF) continue;
     int type = GELF_ST_TYPE(symbol.st_info);
     int binding = GELF_ST_BIND(symbol.st_info);
+    bool function = type == STT_FUNC || type == STT_GNU_IFUNC;
     symbol_entry_t entry = {address, symbol.st_size, name,
                             binding == STB_GLOBAL ? 2 : binding == STB_WEAK ? 1 : 0};
-    if (type == STT_FUNC || type == STT_GNU_IFUNC) {
+    if (symbol.st_size == 0) {
+      Elf_Scn* scn = function && elf != nullptr ? elf_getscn(elf, section) : nullptr;
+      GElf_Shdr header;
+      if (scn != nullptr && gelf_getshdr(scn, &header) != nullptr &&
+          (header.sh_flags & SHF_EXECINSTR) != 0) {
+        entry.rank = -1;  // a sized symbol at the same start wins
+        sizeless.push_back({entry, header.sh_addr + header.sh_size + symbol_bias});
+      }
+      continue;
+    }
+    if (function) {
       state->functions.push_back(entry);
     } else if (type == STT_OBJECT) {
       state->objects.push_back(entry);
     }
+  }
+  std::vector<uint64_t> starts;
+  for (const symbol_entry_t& f : state->functions) starts.push_back(f.start);
+  for (const sizeless_t& f : sizeless) starts.push_back(f.entry.start);
+  std::sort(starts.begin(), starts.end());
+  for (sizeless_t& f : sizeless) {
+    uint64_t end = f.section_end;
+    auto next = std::upper_bound(starts.begin(), starts.end(), f.entry.start);
+    if (next != starts.end() && *next < end) end = *next;
+    if (end <= f.entry.start) continue;
+    f.entry.size = end - f.entry.start;
+    state->functions.push_back(f.entry);
   }
   std::sort(state->functions.begin(), state->functions.end(), symbol_before);
   std::sort(state->objects.begin(), state->objects.end(), symbol_before);

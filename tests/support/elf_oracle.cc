@@ -72,14 +72,18 @@ std::vector<elf_symbol_t> elf_symbols(const std::string& file) {
   std::string line;
   while (std::getline(out, line)) {
     // address size type name, the name possibly with blanks
+    // or, without size, address type name.
     std::vector<std::string> w = words(line);
-    if (w.size() < 4 || !is_hex_word(w[0]) || !is_hex_word(w[1]) || w[2].size() != 1) continue;
+    if (w.size() < 3 || !is_hex_word(w[0])) continue;
+    bool sized = w.size() >= 4 && is_hex_word(w[1]) && w[2].size() == 1;
+    const std::string& type = sized ? w[2] : w[1];
+    if (type.size() != 1) continue;
     elf_symbol_t s;
     s.address = parse_hex(w[0]);
-    s.size = parse_hex(w[1]);
-    s.type = w[2][0];
-    size_t name_at = line.find(w[2] + " ", line.find(w[1]) + w[1].size());
-    s.name = line.substr(name_at + 2);
+    s.size = sized ? parse_hex(w[1]) : 0;
+    s.type = type[0];
+    size_t name_at = line.find(" " + type + " ", w[0].size() + (sized ? w[1].size() : 0));
+    s.name = line.substr(name_at + 3);
     symbols.push_back(s);
   }
   return symbols;

@@ -30,13 +30,13 @@ struct elf_segment_t {
 struct elf_symbol_t {
   std::string name;  // demangled
   uint64_t address = 0;
-  uint64_t size = 0;
-  char type = 0;     // nm's letter: T, t, D, d, B, b, ...
+  uint64_t size = 0;  // 0 also for a symbol without size
+  char type = 0;      // nm's letter: T, t, D, d, B, b, ...
 };
 
 // PT_LOAD headers, by readelf -lW.
 std::vector<elf_segment_t> elf_load_segments(const std::string& file);
-// Defined symbols with sizes, by nm -C -S --defined-only.
+// Defined symbols, by nm -C -S --defined-only.
 std::vector<elf_symbol_t> elf_symbols(const std::string& file);
 // The symbol of that (demangled) name; fails the test when there is none.
 elf_symbol_t elf_symbol(const std::string& file, const std::string& name);

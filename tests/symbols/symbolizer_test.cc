@@ -183,6 +183,36 @@ TEST(SymbolizerData, GlobalObjectsHoldTheirBytes) {
   }
 }
 
+// Function symbols without size (those of the start files here) reach up to
+// the next function symbol, but not past their section: the PLT after
+// .init is not _init's.
+TEST(SymbolizerData, SizelessFunctionsReachTheNextSymbol) {
+  std::string file = symbol_fixture("fixture_pie");
+  std::vector<elf_segment_t> segments = elf_load_segments(file);
+  symbolizer_t symbolizer(symbolizer_options_t(), boost::make_shared<warning_consumer_null_t>());
+  symbolizer_t::module_handle_t module = symbolizer.add_module(file);
+  int sizeless = 0;
+  for (const elf_symbol_t& s : elf_symbols(file)) {
+    if (s.size != 0 || (s.type != 't' && s.type != 'T') || s.name == "_init" || s.name == "_fini") {
+      continue;
+    }
+    SCOPED_TRACE(s.name);
+    ++sizeless;
+    const symbol_info_t* info = symbolizer.code(module, elf_file_offset(segments, s.address) + 1);
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->name, s.name);
+    EXPECT_EQ(info->name_offset, 1u);
+  }
+  EXPECT_GE(sizeless, 2);
+  const symbol_info_t* in_init = symbolizer.code(
+      module, elf_file_offset(segments, elf_symbol(file, "_init").address));
+  ASSERT_NE(in_init, nullptr);
+  EXPECT_EQ(in_init->name, "_init");
+  const symbol_info_t* before_main = symbolizer.code(
+      module, elf_file_offset(segments, elf_symbol(file, "main").address) - 4);
+  EXPECT_TRUE(before_main == nullptr || before_main->name != "_init");
+}
+
 // ---- Modules that cannot be read -----------------------------------------------
 
 std::string warning_for(const std::string& path, const std::string& why) {
