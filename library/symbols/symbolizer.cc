@@ -369,23 +369,35 @@ bool container_child(Dwarf_Die* container, Dwarf_Die* child) {
   return dwarf_child(container, child) == 0;
 }
 
-// The scopes of the unit that hold pc, outermost first: at each level the
-// first child scope whose addresses hold it, found through the namespaces,
-// types and imported units between. Iterative and bounded (steps, depth),
-// so that no nesting of a hostile file can exhaust the stack or the time.
-// (libdw's dwarf_getscopes recurses, loses its array on some errors, and
-// lists after an inlined subroutine the scopes of its abstract definition
-// rather than those it was inlined into.)
-std::vector<Dwarf_Die> scopes_holding(Dwarf_Die* unit, Dwarf_Addr pc) {
-  std::vector<Dwarf_Die> scopes;
-  std::vector<Dwarf_Die> containers;  // being searched at this level, innermost last
+// The address ranges of a unit's functions: the code scopes found among
+// its children and through the namespaces, types and imported units
+// between, each with the ranges it covers, sorted by start. Built once per
+// unit, so that each address then costs a search and a walk of its own
+// function only. Iterative and bounded (steps, depth, ranges), so that no
+// nesting of a hostile file can exhaust the stack, the time or the memory.
+// (libdw's dwarf_getscopes walks the whole unit for every address, by
+// recursion, loses its array on some errors, and lists after an inlined
+// subroutine the scopes of its abstract definition rather than those it
+// was inlined into.)
+struct function_range_t {
+  Dwarf_Addr start;
+  Dwarf_Addr end;
+  Dwarf_Die die;
+};
+
+const size_t max_index_steps = size_t(1) << 24;
+const size_t max_unit_ranges = size_t(1) << 22;
+const int max_die_ranges = 4096;
+
+std::vector<function_range_t> index_functions(Dwarf_Die* unit) {
+  std::vector<function_range_t> ranges;
+  std::vector<Dwarf_Die> containers;  // being searched, innermost last
   Dwarf_Die die;
   bool more = dwarf_child(unit, &die) == 0;
   size_t steps = 0;
-  while (steps++ < max_scope_steps) {
+  while (steps++ < max_index_steps && ranges.size() < max_unit_ranges) {
     if (!more) {
-      // This level is done: back to the sibling after the innermost
-      // container searched, or the search ends.
+      // This level is done: on with the sibling of the innermost container.
       if (containers.empty()) break;
       die = containers.back();
       containers.pop_back();
@@ -393,22 +405,56 @@ std::vector<Dwarf_Die> scopes_holding(Dwarf_Die* unit, Dwarf_Addr pc) {
       continue;
     }
     int tag = dwarf_tag(&die);
-    if (is_code_scope(tag) && dwarf_haspc(&die, pc) == 1) {
-      scopes.push_back(die);
-      if (scopes.size() >= max_scope_depth) break;
-      containers.clear();
-      Dwarf_Die child;
-      more = dwarf_child(&die, &child) == 0;
-      if (more) die = child;
-      continue;
-    }
-    if (is_container(tag) && containers.size() < max_scope_depth) {
+    if (is_code_scope(tag)) {
+      Dwarf_Addr base = 0, low = 0, high = 0;
+      ptrdiff_t offset = 0;
+      for (int n = 0; n < max_die_ranges; ++n) {
+        offset = dwarf_ranges(&die, offset, &base, &low, &high);
+        if (offset <= 0) break;
+        if (low < high) ranges.push_back({low, high, die});
+      }
+    } else if (is_container(tag) && containers.size() < max_scope_depth) {
       Dwarf_Die child;
       if (container_child(&die, &child)) {
         containers.push_back(die);
         die = child;
         continue;
       }
+    }
+    more = dwarf_siblingof(&die, &die) == 0;
+  }
+  std::sort(ranges.begin(), ranges.end(),
+            [](const function_range_t& a, const function_range_t& b) { return a.start < b.start; });
+  return ranges;
+}
+
+// The scopes that hold pc, outermost first: the function of the index that
+// holds it, then at each level the first child scope whose addresses hold
+// it.
+std::vector<Dwarf_Die> scopes_holding(const std::vector<function_range_t>& functions,
+                                      Dwarf_Addr pc) {
+  std::vector<Dwarf_Die> scopes;
+  auto it = std::upper_bound(functions.begin(), functions.end(), pc,
+                             [](Dwarf_Addr a, const function_range_t& f) { return a < f.start; });
+  for (int walked = 0; it != functions.begin() && walked < max_symbol_walk; ++walked) {
+    --it;
+    if (pc < it->end) {
+      scopes.push_back(it->die);
+      break;
+    }
+  }
+  if (scopes.empty()) return scopes;
+  Dwarf_Die die;
+  bool more = dwarf_child(&scopes.back(), &die) == 0;
+  size_t steps = 0;
+  while (more && steps++ < max_scope_steps) {
+    if (is_code_scope(dwarf_tag(&die)) && dwarf_haspc(&die, pc) == 1) {
+      scopes.push_back(die);
+      if (scopes.size() >= max_scope_depth) break;
+      Dwarf_Die child;
+      more = dwarf_child(&die, &child) == 0;
+      if (more) die = child;
+      continue;
     }
     more = dwarf_siblingof(&die, &die) == 0;
   }
@@ -476,6 +522,8 @@ struct symbolizer_t::module_state_t {
   Dwarf_Addr bias = 0;  // module addresses minus ELF addresses
   std::vector<symbol_entry_t> functions;
   std::vector<symbol_entry_t> objects;
+  // The functions of each unit asked about, by the unit's offset.
+  std::map<Dwarf_Off, std::vector<function_range_t>> unit_functions;
 
   // For the debug-file search, which elfutils calls back.
   std::string root;
@@ -766,7 +814,11 @@ const symbol_info_t* symbolizer_t::answer(module_handle_t module, uint64_t file_
       Dwarf_Addr unit_bias = 0;
       Dwarf_Die* unit = dwfl_module_addrdie(state->module, address, &unit_bias);
       if (unit != nullptr) {
-        std::vector<Dwarf_Die> scopes = scopes_holding(unit, address - unit_bias);
+        auto indexed = state->unit_functions.find(dwarf_dieoffset(unit));
+        if (indexed == state->unit_functions.end()) {
+          indexed = state->unit_functions.emplace(dwarf_dieoffset(unit), index_functions(unit)).first;
+        }
+        std::vector<Dwarf_Die> scopes = scopes_holding(indexed->second, address - unit_bias);
         for (auto it = scopes.rbegin(); it != scopes.rend() && frames.size() < max_inline_depth;
              ++it) {
           int tag = dwarf_tag(&*it);

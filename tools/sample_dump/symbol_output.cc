@@ -1,5 +1,6 @@
 #include "symbol_output.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include <boost/filesystem.hpp>
@@ -64,11 +65,6 @@ bool symbol_output_from_options(const po::variables_map& vm,
 
 // ---- The output ------------------------------------------------------------
 
-size_t symbol_output_t::key_hash_t::operator()(const key_t& key) const {
-  return static_cast<size_t>(
-      seeded_hash64((static_cast<uint64_t>(key.module) << 2) | key.role, key.offset));
-}
-
 symbol_output_t::symbol_output_t(const std::string& root,
                                  boost::shared_ptr<warning_consumer_base_t> warnings)
     : resolver_([&] {
@@ -96,7 +92,7 @@ symbol_output_t::module_text_t& symbol_output_t::module_text(module_id_t module)
   return text;
 }
 
-const std::string& symbol_output_t::render_plain(const module_text_t& module, uint64_t offset) {
+std::string_view symbol_output_t::render_plain(const module_text_t& module, uint64_t offset) {
   scratch_ = module.prefix;
   if (form_ == form_json) {
     append_number(offset, 10, &scratch_);
@@ -111,7 +107,24 @@ const std::string& symbol_output_t::render_plain(const module_text_t& module, ui
   return scratch_;
 }
 
-const std::string& symbol_output_t::render(uint64_t address, address_role_t role) {
+symbol_output_t::slot_t* symbol_output_t::find_slot(uint64_t tag, uint64_t offset) {
+  size_t mask = slots_.size() - 1;
+  for (size_t i = static_cast<size_t>(seeded_hash64(tag, offset)) & mask;; i = (i + 1) & mask) {
+    slot_t& slot = slots_[i];
+    if (slot.tag == 0 || (slot.tag == tag && slot.offset == offset)) return &slot;
+  }
+}
+
+void symbol_output_t::grow() {
+  std::vector<slot_t> old;
+  old.swap(slots_);
+  slots_.resize(old.empty() ? 1024 : old.size() * 2);
+  for (const slot_t& slot : old) {
+    if (slot.tag != 0) *find_slot(slot.tag, slot.offset) = slot;
+  }
+}
+
+std::string_view symbol_output_t::render(uint64_t address, address_role_t role) {
   const mapping_t* mapping = resolver_.space().find(address);
   if (mapping == nullptr) {
     if (unknown_.empty()) unknown_ = form_ == form_json ? "{}" : "[unknown]";
@@ -120,43 +133,64 @@ const std::string& symbol_output_t::render(uint64_t address, address_role_t role
   uint64_t offset = mapping_file_offset(*mapping, address);
   const module_text_t& module = module_text(mapping->module);
   if (module.kind == module_plain) return render_plain(module, offset);
-  key_t key = {mapping->module, role, offset};
-  auto kept = kept_.find(key);
-  if (kept != kept_.end()) return kept->second;
+  uint64_t tag = ((static_cast<uint64_t>(mapping->module) << 2) | role) + 1;
+  if (slots_.empty()) grow();
+  slot_t* slot = find_slot(tag, offset);
+  if (slot->tag != 0) return std::string_view(arena_.data() + slot->start, slot->length);
+
   resolution_t resolution = resolver_.resolve_offset(mapping->module, offset, role);
-  std::string text;
+  scratch_.clear();
   if (form_ == form_json) {
     json_writer_t json;
     json_resolution_object(resolution, &json);
-    text = json.text();
+    scratch_ = json.text();
   } else {
-    append_resolution_text(resolution, &text);
+    append_resolution_text(resolution, &scratch_);
   }
-  if (kept_.size() >= max_kept) kept_.clear();
-  return kept_.emplace(key, std::move(text)).first->second;
+  if (kept_ >= max_kept || arena_.size() + scratch_.size() > max_arena) {
+    std::fill(slots_.begin(), slots_.end(), slot_t());
+    arena_.clear();
+    kept_ = 0;
+    slot = find_slot(tag, offset);
+  } else if ((kept_ + 1) * 2 > slots_.size()) {
+    grow();
+    slot = find_slot(tag, offset);
+  }
+  slot->tag = tag;
+  slot->offset = offset;
+  slot->start = static_cast<uint32_t>(arena_.size());
+  slot->length = static_cast<uint32_t>(scratch_.size());
+  arena_ += scratch_;
+  ++kept_;
+  return std::string_view(arena_.data() + slot->start, slot->length);
 }
 
 void symbol_output_t::code_address(const char* name, uint64_t address, json_writer_t* line) {
   line->key(name, "_sym");
-  line->raw_value(render(address, role_code));
+  std::string_view text = render(address, role_code);
+  line->raw_value(text.data(), text.size());
 }
 
 void symbol_output_t::data_address(const char* name, uint64_t address, json_writer_t* line) {
   line->key(name, "_sym");
-  line->raw_value(render(address, role_data));
+  std::string_view text = render(address, role_data);
+  line->raw_value(text.data(), text.size());
 }
 
 void symbol_output_t::return_addresses(const char* name, const std::vector<qnt_address_t>& addresses,
                                        json_writer_t* line) {
   line->key(name, "_sym");
   line->begin_array();
-  for (qnt_address_t address : addresses) line->raw_value(render(address, role_return));
+  for (qnt_address_t address : addresses) {
+    std::string_view text = render(address, role_return);
+    line->raw_value(text.data(), text.size());
+  }
   line->end_array();
 }
 
 void symbol_output_t::write_text_line(const char* label, uint64_t address, address_role_t role,
                                       std::ostream& out) {
-  const std::string& text = render(address, role);
+  std::string_view text = render(address, role);
   out << label;
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
   out << '\n';

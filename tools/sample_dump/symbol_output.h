@@ -22,7 +22,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include <boost/program_options.hpp>
@@ -77,37 +77,40 @@ class symbol_output_t : public json_address_annotator_t {
                         library::json_writer_t* line) override;
 
  private:
-  struct key_t {
-    library::module_id_t module;
-    library::address_role_t role;
-    uint64_t offset;
-    bool operator==(const key_t& o) const {
-      return module == o.module && role == o.role && offset == o.offset;
-    }
-  };
-  struct key_hash_t {
-    size_t operator()(const key_t& key) const;
-  };
   // What is known of a module of the address space.
   enum module_kind_t { module_unknown, module_symbols, module_plain };
   struct module_text_t {
     module_kind_t kind = module_unknown;
     std::string prefix;  // text: "[name+"; JSON: {"module":"...","offset":
   };
+  // A kept rendering: open addressing with linear probing over a power of
+  // two of slots, the texts one after the other in one arena.
+  struct slot_t {
+    uint64_t tag = 0;  // (module << 2 | role) + 1; 0: an empty slot
+    uint64_t offset = 0;
+    uint32_t start = 0;
+    uint32_t length = 0;
+  };
+  // Kept at most; past either the table starts afresh.
   static const size_t max_kept = size_t(1) << 18;
+  static const size_t max_arena = size_t(256) << 20;
 
   // The rendering of an address in the chosen form, valid until the next call.
-  const std::string& render(uint64_t address, library::address_role_t role);
+  std::string_view render(uint64_t address, library::address_role_t role);
   // The same for an address that no module name resolves: built from the
   // module's kept prefix, not kept itself (heaps hold millions of them).
-  const std::string& render_plain(const module_text_t& module, uint64_t offset);
+  std::string_view render_plain(const module_text_t& module, uint64_t offset);
   module_text_t& module_text(library::module_id_t module);
+  slot_t* find_slot(uint64_t tag, uint64_t offset);
+  void grow();
   void write_text_line(const char* label, uint64_t address, library::address_role_t role,
                        std::ostream& out);
 
   library::symbol_resolver_t resolver_;
   form_t form_ = form_text;
-  std::unordered_map<key_t, std::string, key_hash_t> kept_;
+  std::vector<slot_t> slots_;
+  size_t kept_ = 0;
+  std::string arena_;
   std::vector<module_text_t> modules_;
   std::string scratch_;
   std::string unknown_;
