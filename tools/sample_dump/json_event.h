@@ -12,7 +12,8 @@
 // "<name>_hex" strings ("0x1000"); access types as the number and
 // "access_type_name"; line sizes in bytes (0: none); texts as JSON strings
 // (see support/json_writer.h for bytes that are not UTF-8); sampled accesses and time
-// mapping entries as objects, lists as arrays.
+// mapping entries as objects, lists as arrays. With --symbols, members
+// "<name>_sym" after the addresses (symbol_output.h).
 #ifndef TOOLS_SAMPLE_DUMP_JSON_EVENT_H_
 #define TOOLS_SAMPLE_DUMP_JSON_EVENT_H_
 
