@@ -83,10 +83,7 @@ class json_writer_t {
   void raw_value(const std::string& json) { raw_value(json.data(), json.size()); }
 
   // ---- Shorthands for members ----
-  void member(const char* name, uint64_t value) {
-    key(name);
-    number(value);
-  }
+  void member(const char* name, uint64_t value);
   void member(const char* name, const std::string& value) {
     key(name);
     string(value);
@@ -106,6 +103,8 @@ class json_writer_t {
  private:
   // Text gathered before it goes to the stream.
   static const size_t spill_size = 64 * 1024;
+  // Names up to this long are written with their value in one piece.
+  static const size_t max_fast_name = 32;
 
   void separate() {
     if (!first_) text_ += ',';
