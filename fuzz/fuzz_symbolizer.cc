@@ -22,12 +22,22 @@ using namespace velkor::library;
 
 namespace {
 
-// A file of this process's own, rewritten for every input.
+// A file of this process's own, rewritten for every input, and removed
+// with its folder when the process exits.
+std::string module_folder;
+
+void remove_module() {
+  unlink((module_folder + "/module").c_str());
+  rmdir(module_folder.c_str());
+}
+
 const std::string& module_path() {
   static const std::string path = [] {
     char folder[] = "/tmp/fuzz_symbolizer.XXXXXX";
     if (mkdtemp(folder) == nullptr) abort();
-    return std::string(folder) + "/module";
+    module_folder = folder;
+    atexit(remove_module);
+    return module_folder + "/module";
   }();
   return path;
 }
