@@ -11,6 +11,8 @@
 #                  (BENCH_RUNS runs) and run the micro-benchmarks
 #   make test-zlib the library built without ISA-L (inflating with zlib) and
 #                  its stream tests, in build-zlib/
+#   make tsan      the tests of the threaded reading (the read-ahead and the
+#                  programs that use it) under ThreadSanitizer (build-tsan/)
 #   make clean     remove the build folders
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -22,7 +24,7 @@ FUZZ_FLAGS ?=
 
 BENCH_RUNS ?= 5
 
-.PHONY: all setup build test test-zlib sanitize demo fuzz fuzz-build bench clean
+.PHONY: all setup build test test-zlib sanitize tsan demo fuzz fuzz-build bench clean
 
 all: build
 
@@ -51,6 +53,15 @@ sanitize: setup
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# The reading thread and everything that runs beside it.
+TSAN_TESTS := FlowReadAhead|FlowFileReader|SampleStats|SampleDump|Hostile
+
+tsan: setup
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVK_WERROR=ON -DVK_TSAN=ON $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
+
 # Four threads, two line sizes, deflated: a plausible recording in small.
 DEMO_FILE := build/demo.smp
 DEMO_SYNTH := --samples 50000 --threads 4 --line-size 64 --line-size 128 --seed 2012
@@ -78,4 +89,4 @@ fuzz: fuzz-build
 	scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_FLAGS)
 
 clean:
-	rm -rf build build-sanitize build-fuzz build-zlib
+	rm -rf build build-sanitize build-tsan build-fuzz build-zlib

@@ -10,7 +10,7 @@ packages=(
   g++ cmake make pkg-config
   libboost-dev libboost-program-options-dev libboost-filesystem-dev
   libboost-system-dev libboost-thread-dev
-  zlib1g-dev libisal-dev libgtest-dev
+  zlib1g-dev libisal-dev libabsl-dev libgtest-dev
   libdw-dev libelf-dev binutils
   python3 groff-base
 )

@@ -10,6 +10,18 @@ namespace velkor { namespace library {
 codec_exception_t::codec_exception_t(const std::string& message, bool error)
     : std::runtime_error(message), is_error(error) {}
 
+void codec_exception_t::set_record(uint64_t number, uint64_t offset, uint32_t code) {
+  record_number = number;
+  record_offset = offset;
+  record_code = code;
+}
+
+std::string codec_exception_t::location() const {
+  if (record_number == 0) return std::string();
+  return "In record " + std::to_string(record_number) + " (code " + std::to_string(record_code) +
+         ") at byte " + std::to_string(record_offset) + " of the event stream.";
+}
+
 codec_buffer_t::codec_buffer_t()
     : data_(NULL), capacity_(0), write_pos_(0), read_pos_(0), unit_end_(0), units_(false) {}
 
@@ -40,6 +52,8 @@ void codec_buffer_t::read_failed(size_t n) const {
   }
   throw codec_exception_t("Read beyond end of buffer.", true);
 }
+
+void codec_reader_t::overrun() { throw codec_exception_t("Unexpected number of bytes read.", true); }
 
 void codec_buffer_t::assert_read(size_t n) {
   if (read_pos_ != unit_end_) throw codec_exception_t("Unexpected number of bytes read.", true);

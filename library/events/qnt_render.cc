@@ -10,10 +10,31 @@
 #include <boost/format.hpp>
 
 #include "events/quenth.h"
+#include "support/printable_text.h"
 
 namespace velkor { namespace library {
 
 namespace {
+
+// The stream's slot for the escape_texts switch.
+int escape_texts_slot() {
+  static const int slot = std::ios_base::xalloc();
+  return slot;
+}
+
+// A text of the event, escaped when the stream asks for it.
+struct text_t {
+  const std::string& bytes;
+};
+
+std::ostream& operator<<(std::ostream& os, const text_t& text) {
+  if (texts_escaped(os)) {
+    write_printable_text(os, text.bytes);
+  } else {
+    os << text.bytes;
+  }
+  return os;
+}
 
 // The value is passed as a plain integer: an address object would come back
 // through its own stream operator.
@@ -49,6 +70,13 @@ std::ostream& put_access_event(std::ostream& os, const char* label, const Event&
 }
 
 }  // namespace
+
+std::ios_base& escape_texts(std::ios_base& stream) {
+  stream.iword(escape_texts_slot()) = 1;
+  return stream;
+}
+
+bool texts_escaped(std::ios_base& stream) { return stream.iword(escape_texts_slot()) != 0; }
 
 // ---- Scalars and containers --------------------------------------------------
 
@@ -122,8 +150,8 @@ std::ostream& qnt_event_sample_period_t::stream_put(std::ostream& os) const {
 
 // Line sizes are shown in bytes after two blanks; the architecture is not shown.
 std::ostream& qnt_event_acquisition_begin_t::stream_put(std::ostream& os) const {
-  os << "[acq-begin]      time: " << time << ", user: " << user << ", argv:";
-  for (const std::string& arg : argv) os << ' ' << arg;
+  os << "[acq-begin]      time: " << time << ", user: " << text_t{user} << ", argv:";
+  for (const std::string& arg : argv) os << ' ' << text_t{arg};
   os << ", line sizes: ";
   for (uint8_t log : line_sizes) os << ' ' << qnt_line_size_from_log(log);
   return os;
@@ -136,7 +164,7 @@ std::ostream& qnt_event_acquisition_end_t::stream_put(std::ostream& os) const {
 std::ostream& qnt_event_mmap_t::stream_put(std::ostream& os) const {
   return os << "[mmap]           address: " << hex16(address) << ", size: " << size
             << ", attr: " << attr << ", device: " << device << ", inode: " << inode
-            << ", time: " << time << ", offset: " << hex16(offset) << ", filename: " << filename;
+            << ", time: " << time << ", offset: " << hex16(offset) << ", filename: " << text_t{filename};
 }
 
 std::ostream& qnt_event_munmap_t::stream_put(std::ostream& os) const {

@@ -30,6 +30,17 @@ pad_t<T> pad(const T& value) {
   return pad_t<T>(value);
 }
 
+// ---- Texts ----
+
+// Makes the event renderings on this stream show the texts they carry (user,
+// command line, file name) through printable_text (support/printable_text.h):
+// control characters as \xNN. Without it they are written as stored.
+//   os << escape_texts << event;
+std::ios_base& escape_texts(std::ios_base& stream);
+bool texts_escaped(std::ios_base& stream);
+
+// ---- Addresses ----
+
 // "0x" and exactly sixteen lower-case hex digits.
 std::ostream& operator<<(std::ostream& os, const pad_t<qnt_address_t>& address);
 

@@ -113,7 +113,11 @@ stream_status_t stream_container_writer_t::flush() {
 
 stream_container_reader_t::stream_container_reader_t(
     stream_t* next, boost::shared_ptr<warning_consumer_base_t> warnings)
-    : next_(next), received_(0), warnings_(warnings), refused_(stream_status_ok) {
+    : next_(next),
+      received_(0),
+      warnings_(warnings),
+      refused_(stream_status_ok),
+      not_a_sample_file_(false) {
   memset(header_buffer_, 0, sizeof(header_buffer_));
 }
 
@@ -136,7 +140,7 @@ stream_container_reader_t::~stream_container_reader_t() {
 stream_status_t stream_container_reader_t::process_data(const char* data, size_t len) {
   if (received_ == stream_container_header_size) {
     if (refused_ != stream_status_ok) return refused_;
-    return target()->process_data(data, len);
+    return forward(data, len);
   }
 
   assert(len <= 0x7fffffff);
@@ -158,11 +162,47 @@ stream_status_t stream_container_reader_t::process_data(const char* data, size_t
   // Header bytes beyond the header's own length are payload.
   size_t skip = static_cast<size_t>(header_length);
   if (skip < stream_container_header_size) {
-    status = target()->process_data(header_buffer_ + skip, stream_container_header_size - skip);
+    status = forward(header_buffer_ + skip, stream_container_header_size - skip);
     if (status != stream_status_ok) return status;
   }
-  if (len > used) return target()->process_data(data + used, len - used);
+  if (len > used) return forward(data + used, len - used);
   return stream_status_ok;
+}
+
+stream_status_t stream_container_reader_t::forward(const char* data, size_t length) {
+  stream_status_t status = target()->process_data(data, length);
+  if (status == stream_status_error && !not_a_sample_file_ && lacks_zlib_header()) {
+    not_a_sample_file_ = true;
+    warnings_->error(
+        "The input is not a sample file: it starts with neither a container header nor a zlib "
+        "header.");
+  }
+  return status;
+}
+
+bool stream_container_reader_t::lacks_zlib_header() const {
+  if (header_.version != 1 || !decompressor_ || memcmp(header_buffer_, magic, magic_size) == 0) {
+    return false;
+  }
+  // The zlib header: method 8 with a window of at most 32 KiB, and the two
+  // bytes as a big-endian number a multiple of 31.
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(header_buffer_);
+  bool is_zlib = (b[0] & 0x0f) == 8 && (b[0] >> 4) <= 7 && ((b[0] << 8) | b[1]) % 31 == 0;
+  return !is_zlib;
+}
+
+std::string stream_container_reader_t::refusal() const {
+  if (refused_ == stream_status_ok || received_ < stream_container_header_size) {
+    return std::string();
+  }
+  if (header_.version > 1) {
+    return "Container version " + std::to_string(header_.version) + " is not supported.";
+  }
+  if (header_.compression != compression_none && header_.compression != compression_deflate) {
+    return std::string("Compression ") + stream_container_compression_name(header_.compression) +
+           "(" + std::to_string(header_.compression) + ") is not supported.";
+  }
+  return std::string();
 }
 
 stream_status_t stream_container_reader_t::flush() {
@@ -179,7 +219,7 @@ stream_status_t stream_container_reader_t::flush() {
     }
     received_ = stream_container_header_size;
     if (held > 0) {
-      stream_status_t status = target()->process_data(header_buffer_, held);
+      stream_status_t status = forward(header_buffer_, held);
       if (status != stream_status_ok) return status;
     }
   }

@@ -16,7 +16,10 @@
 
 #include <boost/shared_ptr.hpp>
 
+#include <string>
+
 #include "stream/stream.h"
+#include "stream/stream_gz.h"
 #include "support/warning_consumer.h"
 
 namespace velkor { namespace library {
@@ -107,7 +110,9 @@ class stream_container_writer_t : public stream_t {
 // inserted, or next. Owns the inflate stage; never owns next.
 //
 // A stream that does not start with "VELKOR" is a legacy stream: all of it,
-// from the first byte, is inflated. A header the reader refuses (version
+// from the first byte, is inflated. When it does not start with a zlib
+// header either and inflating fails, an error on the sink says that the
+// input is no sample file at all. A header the reader refuses (version
 // above 1, unsupported compression, a nonzero status from process_header)
 // answers that status, and the same status for every later block, which is
 // not passed on. A stream that ends (flush) before 12 bytes arrived is taken
@@ -133,6 +138,16 @@ class stream_container_reader_t : public stream_t {
   // decoded and as process_header left it.
   const stream_container_header_t& get_header() const { return header_; }
 
+  // Why the header was refused ("Container version 2 is not supported.",
+  // "Compression bzip2(2) is not supported."); empty when it was not, or
+  // when process_header refused it.
+  std::string refusal() const;
+  // Bytes after the end of the compressed payload, which were ignored; 0
+  // for a raw payload.
+  uint64_t trailing_bytes() const {
+    return decompressor_ ? decompressor_->trailing_bytes() : 0;
+  }
+
  private:
   stream_container_reader_t(const stream_container_reader_t&) = delete;
   stream_container_reader_t& operator=(const stream_container_reader_t&) = delete;
@@ -143,15 +158,23 @@ class stream_container_reader_t : public stream_t {
   // Inserts the inflate stage when the header asks for one; throws
   // stream_exception_t for a compression it cannot read.
   void setup_reader_from_header();
-  stream_t* target() const { return decompressor_ ? decompressor_.get() : next_; }
+  stream_t* target() const {
+    return decompressor_ ? static_cast<stream_t*>(decompressor_.get()) : next_;
+  }
+  // Hands bytes to the target; adds the reason when a legacy stream that
+  // has no zlib header fails.
+  stream_status_t forward(const char* data, size_t length);
+  // A legacy stream whose first two bytes are no zlib header.
+  bool lacks_zlib_header() const;
 
   stream_t* next_;
-  std::unique_ptr<stream_t> decompressor_;
+  std::unique_ptr<stream_gz_decompress_t> decompressor_;
   stream_container_header_t header_;
   char header_buffer_[stream_container_header_size];
   uint32_t received_;  // header bytes collected so far, 0 to 12
   boost::shared_ptr<warning_consumer_base_t> warnings_;
   stream_status_t refused_;  // nonzero once the header has been refused
+  bool not_a_sample_file_;   // told that the input is neither container nor zlib
 };
 
 }}  // namespace velkor::library

@@ -4,7 +4,10 @@
 #ifndef LIBRARY_STREAM_STREAM_FILE_H_
 #define LIBRARY_STREAM_STREAM_FILE_H_
 
+#include <atomic>
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include <boost/filesystem/path.hpp>
 
@@ -27,6 +30,20 @@ class stream_file_reader_t {
   // returned at once; a read error returns stream_status_error. Neither flushes.
   stream_status_t dispatch();
 
+  // dispatch() for a reading thread that another thread may stop: it reads
+  // the descriptor beneath the stream (which must not have been read from)
+  // in large pieces and hands the chain the same blocks of 4096 bytes.
+  // Before it waits for input that is not there yet it calls `waiting`
+  // (which may be empty); while it waits it also waits for `wake_fd` to
+  // become readable; once `stop` is set it returns stream_status_done without
+  // a flush. A stream without a descriptor is read by dispatch().
+  stream_status_t dispatch_until(const std::atomic<bool>& stop, int wake_fd,
+                                 const std::function<void()>& waiting);
+
+  // After a read error: "Failed to read <file>: <the system's reason>" (the
+  // file as named, or "standard input"); else empty.
+  const std::string& error_text() const { return error_text_; }
+
  private:
   stream_file_reader_t(const stream_file_reader_t&) = delete;
   stream_file_reader_t& operator=(const stream_file_reader_t&) = delete;
@@ -34,6 +51,8 @@ class stream_file_reader_t {
   bool owns_file_;
   FILE* file_;
   stream_t* next_;
+  std::string name_;
+  std::string error_text_;
 };
 
 // Sink of a chain. Closes only a file it opened.
@@ -47,12 +66,20 @@ class stream_file_writer_t : public stream_t {
   stream_status_t process_data(const char* data, size_t length) override;
   stream_status_t flush() override;
 
+  // After a failed write or flush: "Failed to write <file>: <the system's
+  // reason>" (the file as named, or "standard output"); else empty.
+  const std::string& error_text() const { return error_text_; }
+
  private:
   stream_file_writer_t(const stream_file_writer_t&) = delete;
   stream_file_writer_t& operator=(const stream_file_writer_t&) = delete;
 
+  stream_status_t failed(int error);
+
   bool owns_file_;
   FILE* file_;
+  std::string name_;
+  std::string error_text_;
 };
 
 }}  // namespace velkor::library

@@ -208,6 +208,7 @@ stream_gz_decompress_t::stream_gz_decompress_t(stream_t* next,
       isal_skip_(0),
       received_(false),
       ended_(false),
+      trailing_(0),
       failure_(NULL),
       failure_told_(false) {
   assert(warnings_);
@@ -218,7 +219,11 @@ stream_gz_decompress_t::stream_gz_decompress_t(stream_t* next,
   std::unique_ptr<isal_t> isal;
 #ifdef VK_WITH_ISAL
   if (engine == inflate_engine_isal) {
-    isal.reset(new isal_t());  // zeroed, the staging buffer too
+    // The state is zeroed before ISA-L sets it up; the staging buffer needs
+    // no clearing: ISA-L reads only what it wrote there, or the state in
+    // front of it.
+    isal.reset(new isal_t);
+    memset(&isal->state, 0, sizeof(isal->state));
     isal_inflate_init(&isal->state);
     isal->state.crc_flag = ISAL_ZLIB;  // header and Adler-32 trailer checked
   }
@@ -242,7 +247,10 @@ stream_status_t stream_gz_decompress_t::process_data(const char* buffer, size_t 
   assert(buffer);
   assert(zstream_.avail_in == 0);
   assert(len <= 0xffffffff);
-  if (ended_) return stream_status_ok;
+  if (ended_) {
+    trailing_ += len;
+    return stream_status_ok;
+  }
   if (failure_ != NULL) return fail(failure_);  // the stream stays broken
   if (len > 0) received_ = true;
   if (isal_leads_) return inflate_isal(buffer, len);
@@ -306,6 +314,7 @@ stream_status_t stream_gz_decompress_t::inflate_zlib(const char* buffer, size_t 
     if (zresult == Z_STREAM_END) {
       // What follows the end of the compressed stream is not inflated.
       ended_ = true;
+      trailing_ += zstream.avail_in;
       return leave(stream_status_ok);
     }
     if (zstream.avail_out != 0) return leave(stream_status_ok);  // all input used
@@ -409,6 +418,10 @@ stream_status_t stream_gz_decompress_t::inflate_isal(const char* buffer, size_t 
     if (finished) {
       // What follows the end of the compressed stream is not inflated.
       ended_ = true;
+      // ISA-L reads ahead into a bit buffer: whole bytes still there were
+      // not part of the stream either.
+      trailing_ += state.avail_in;
+      if (state.read_in_length > 0) trailing_ += static_cast<uint64_t>(state.read_in_length) / 8;
       return leave(stream_status_ok);
     }
     if (input_used) return leave(stream_status_ok);

@@ -66,7 +66,8 @@ class stream_gz_compress_t : public stream_t {
 // what is left when the block is used up or the stream ends. Corrupt input is
 // reported to `warnings` and answered with stream_status_error, again on
 // every later call. Bytes after the end of the compressed stream are ignored,
-// in the block that holds the end and in every later block.
+// in the block that holds the end and in every later block, and counted
+// (trailing_bytes), so that a caller can tell that they were there.
 //
 // With ISA-L, zlib inflates the opening of every stream (its first 32 KiB of
 // output) while ISA-L follows in step; ISA-L then carries on alone. Damage in
@@ -99,6 +100,10 @@ class stream_gz_decompress_t : public stream_t {
   // cut short, and a warning says so (the status is next's, as ever).
   stream_status_t flush() override;
 
+  // Bytes that arrived after the end of the compressed stream (a second
+  // stream, garbage); they were not inflated.
+  uint64_t trailing_bytes() const { return trailing_; }
+
  private:
   struct isal_t;  // ISA-L's state and output buffer
 
@@ -120,6 +125,7 @@ class stream_gz_decompress_t : public stream_t {
   uint64_t isal_skip_;   // bytes ISA-L still owes that zlib has handed on
   bool received_;        // compressed bytes have arrived
   bool ended_;           // the end of the compressed stream has been seen
+  uint64_t trailing_;    // bytes received after that end
   const char* failure_;  // the damage found, reported again on later calls; or null
   bool failure_told_;    // failure_ has been reported
 };

@@ -102,9 +102,9 @@ class json_writer_t {
 
  private:
   // Text gathered before it goes to the stream.
-  static const size_t spill_size = 64 * 1024;
+  static constexpr size_t spill_size = 64 * 1024;
   // Names up to this long are written with their value in one piece.
-  static const size_t max_fast_name = 32;
+  static constexpr size_t max_fast_name = 32;
 
   void separate() {
     if (!first_) text_ += ',';

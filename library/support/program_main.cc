@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -54,11 +55,16 @@ bool refuse_positional_args(const po::variables_map& vm) {
   return true;
 }
 
+std::string exception_reason(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "out of memory";
+  return e.what();
+}
+
 int run_guarded(int (*run)(int, char**), int argc, char** argv) {
   try {
     return run(argc, argv);
   } catch (const std::exception& e) {
-    std::cerr << "Error: " << e.what() << std::endl;
+    std::cerr << "Error: " << exception_reason(e) << std::endl;
     return 1;
   }
 }

@@ -4,6 +4,9 @@
 #ifndef LIBRARY_SUPPORT_PROGRAM_MAIN_H_
 #define LIBRARY_SUPPORT_PROGRAM_MAIN_H_
 
+#include <exception>
+#include <string>
+
 #include <boost/program_options.hpp>
 
 namespace velkor { namespace program_main {
@@ -30,9 +33,13 @@ bool refuse_positional_args(const boost::program_options::variables_map& vm);
 
 // ---- Running -----------------------------------------------------------------
 
+// The reason an exception gives: "out of memory" for std::bad_alloc, else
+// its what().
+std::string exception_reason(const std::exception& e);
+
 // Returns run(argc, argv); an exception that leaves it (nothing but running
-// out of memory is expected) is printed as "Error: <what>" on standard error
-// and gives 1.
+// out of memory is expected) is printed as "Error: <reason>" on standard
+// error and gives 1.
 int run_guarded(int (*run)(int, char**), int argc, char** argv);
 
 }}  // namespace velkor::program_main

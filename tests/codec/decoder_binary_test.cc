@@ -187,6 +187,7 @@ std::vector<record_case_t> record_cases() {
 struct run_t {
   stream_status_t status = stream_status_ok;
   std::string error;  // what() of a codec exception, empty without one
+  std::string location;  // and where it says the fault is
   bool is_error = false;
   std::vector<uint64_t> inits;
   std::vector<std::string> texts;
@@ -203,6 +204,7 @@ run_t decode(const std::string& bytes, size_t block, recording_flow_t* flow_in =
     run.status = block == 0 ? feed_random(&decoder, bytes, 17, 64) : feed(&decoder, bytes, block);
   } catch (const codec_exception_t& e) {
     run.error = e.what();
+    run.location = e.location();
     run.is_error = e.is_error;
   }
   run.inits = flow->inits;
@@ -424,6 +426,73 @@ TEST(Decoder, LargeRecordAcrossManyBlocks) {
     expected += buf;
   }
   expect_decodes(v3 + rec32(10, payload) + rec32(0, read_payload), {expected, read_text}, {0});
+}
+
+// A fault names the record it lies in: its number (version records count),
+// code and the offset of its header. A record that reads fewer bytes than its
+// length is found at the next header, and named, not the next one.
+TEST(Decoder, FaultsNameTheirRecord) {
+  const size_t read_record = 5 + read_payload.size();
+  struct {
+    const char* name;
+    std::string bytes;
+    std::string location;
+  } cases[] = {
+      {"unsupported version", version_record(4),
+       "In record 1 (code 9) at byte 0 of the event stream."},
+      {"length one too large, then a record",
+       v3 + rec32(0, read_payload) + rec32(0, read_payload + "x") + rec32(0, read_payload),
+       "In record 3 (code 0) at byte " + std::to_string(v3.size() + read_record) +
+           " of the event stream."},
+      {"fields beyond the end", v3 + rec32(0, read_payload) + rec32(7, u32(1)),
+       "In record 3 (code 7) at byte " + std::to_string(v3.size() + read_record) +
+           " of the event stream."},
+      {"version record after an event", v3 + rec32(0, read_payload) + rec32(9, u32(3)),
+       "In record 3 (code 9) at byte " + std::to_string(v3.size() + read_record) +
+           " of the event stream."},
+      {"record above the length limit", v3 + u8(0) + u32((64u << 20) + 1),
+       "In record 2 (code 0) at byte " + std::to_string(v3.size()) + " of the event stream."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (size_t block : {size_t(1), c.bytes.size()}) {
+      EXPECT_EQ(decode(c.bytes, block).location, c.location);
+    }
+  }
+}
+
+// A record of a code the version does not know goes by as it arrives: the
+// decoder never holds it whole, and counts what it skipped of a cut one.
+TEST(Decoder, UnknownRecordsAreSkippedAsTheyArrive) {
+  const std::string big(1 << 20, 'x');
+  const std::string bytes = v3 + rec32(40, big) + rec32(0, read_payload);
+  recording_flow_t flow;
+  qnt_decoder_binary_t decoder(&flow, boost::make_shared<warning_consumer_null_t>());
+  EXPECT_EQ(feed(&decoder, bytes, 4096), stream_status_ok);
+  EXPECT_EQ(flow.texts(), std::vector<std::string>{read_text});
+  EXPECT_LE(decoder.buffer_capacity(), 16384u);
+
+  run_t cut = decode(bytes.substr(0, v3.size() + 5 + 1000), 100);
+  EXPECT_EQ(cut.error, "");
+  EXPECT_EQ(cut.pending, 5u + 1000u);
+}
+
+// A record may decode into at most twice its payload plus 16 MiB: a million
+// empty texts (two bytes each on the wire) would take 32 MiB of strings.
+TEST(Decoder, RecordsThatWouldDecodeIntoTooMuchAreRefused) {
+  const uint64_t count = 1000000;
+  std::string payload = u64(1) + u32(1) + u32(count) + std::string(2 * count, '\0') + text("u");
+  run_t run = decode(v3 + rec32(6, payload), 65536);
+  EXPECT_EQ(run.error, "The record would take " + std::to_string(count * sizeof(std::string)) +
+                           " bytes once decoded, more than the " +
+                           std::to_string(2 * payload.size() + (16u << 20)) +
+                           " bytes allowed for a record of " + std::to_string(payload.size()) +
+                           " bytes.");
+  EXPECT_EQ(run.location, "In record 2 (code 6) at byte " + std::to_string(v3.size()) +
+                              " of the event stream.");
+  // Half as many fit.
+  std::string fits = u64(1) + u32(1) + u32(count / 2) + std::string(count, '\0') + text("u");
+  EXPECT_EQ(decode(v3 + rec32(6, fits), 65536).error, "");
 }
 
 }  // namespace

@@ -1,20 +1,36 @@
 // The programs against damaged and hostile sample files: whatever the bytes,
 // each run ends by itself within its time limit with status 0 or 1, says why
 // on standard error when it fails, and trips no assertion or sanitizer.
+// Damaged copies of a valid file (every cut, every bit flipped) also go
+// through the programs' own flows in this process, where thousands of them
+// cost less than a few program runs.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "dump_flow.h"
+#include "event_filter.h"
+#include "flow/flow_file_reader.h"
 #include "flow/flow_file_writer.h"
+#include "sample_file_stats.h"
+#include "stats_report.h"
+#include "support/record_bytes.h"
 #include "support/test_support.h"
 #include "support/zlib_reference.h"
 
 using namespace velkor::library;
+using namespace velkor::testkit;
 using velkor::testkit::bin_path;
 using velkor::testkit::hex;
 using velkor::testkit::read_file;
@@ -116,48 +132,6 @@ std::string valid_file(stream_container_compression_t compression) {
   }
   return read_file(tmp.file("f"));
 }
-
-std::string be(uint64_t v, int bytes) {
-  std::string out;
-  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>((v >> (8 * i)) & 0xff);
-  return out;
-}
-std::string u8(uint64_t v) { return be(v, 1); }
-std::string u16(uint64_t v) { return be(v, 2); }
-std::string u32(uint64_t v) { return be(v, 4); }
-std::string u64(uint64_t v) { return be(v, 8); }
-std::string a12(uint64_t v) { return u32(0) + u64(v); }
-std::string text(const std::string& s) { return u16(s.size() + 1) + s + std::string(1, '\0'); }
-std::string access(uint64_t time, uint32_t thread, uint8_t type) {
-  return u64(0x1000) + u64(0x2000) + u64(time) + u32(0) + u32(thread) + u16(8) + u8(type);
-}
-std::string rec(int code, const std::string& payload) {
-  return u8(code) + u32(payload.size()) + payload;
-}
-// A raw container holding a version-3 stream with the given records.
-std::string v3_file(const std::string& records) {
-  return "VELKOR" + hex("00 0c 01 ff 00 00") + u8(9) + u16(26) + u32(3) + u32(1) +
-         text("unknown") + u64(0) + records;
-}
-std::string begin(uint32_t id, uint64_t time, uint8_t type) {
-  return rec(2, a12(0x1000) + a12(0x2000) + u64(time) + u32(1) + u64(id) + u8(type) + u16(8) +
-                    u8(6) + a12(0x1004));
-}
-std::string end(uint32_t id, uint64_t time, uint8_t type) {
-  return rec(3, a12(0x1010) + a12(0x2000) + u64(time) + u32(2) + u64(id) + u8(type) + u16(8) +
-                    u64(5));
-}
-std::string sample(uint64_t time, uint8_t type, const std::vector<std::string>& ends) {
-  std::string payload = access(time, 1, type) + u64(0x1004) + u32(0) + u8(6) + u8(0) +
-                        u32(ends.size());
-  for (const std::string& e : ends) payload += e;
-  return rec(16, payload);
-}
-std::string acquisition(uint64_t time, uint32_t architecture, const std::string& texts) {
-  return rec(6, u64(time) + u32(architecture) + texts);
-}
-std::string burst_begin(uint64_t t) { return rec(14, u64(t) + u64(0) + u64(0) + u64(0)); }
-std::string burst_end(uint64_t t) { return rec(15, u64(t) + u64(0)); }
 
 struct hostile_case_t {
   std::string name;
@@ -288,32 +262,122 @@ TEST(HostileInput, CraftedFiles) {
   expect_orderly(inputs, all_readers);
 }
 
-TEST(HostileInput, ValidFileCutAtEveryLength) {
+// ---- In this process ---------------------------------------------------------------
+
+// Standard output goes to /dev/null while it lives: the statistics flow
+// prints some lines as their events arrive.
+class quiet_stdout_t {
+ public:
+  quiet_stdout_t() : saved_(dup(STDOUT_FILENO)) {
+    std::cout.flush();
+    fflush(stdout);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+  ~quiet_stdout_t() {
+    std::cout.flush();
+    fflush(stdout);
+    dup2(saved_, STDOUT_FILENO);
+    close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+// What the programs do with an input, in this process: sample_stats' flow
+// and report, sample_dump's flow in both forms. Reading may end in a status
+// or in a stream, codec or flow exception; anything else is a fault, and so
+// is any sanitizer report.
+void read_in_process(const std::string& input) {
+  auto run = [&input](quenth_flow_t* flow, velkor::dump::dump_flow_t* dump) {
+    FILE* file = fmemopen(const_cast<char*>(input.data()), input.size(), "rb");
+    if (file == NULL) file = fopen("/dev/null", "rb");  // fmemopen refuses nothing
+    ASSERT_NE(file, nullptr);
+    try {
+      flow_file_reader_t reader(file, flow, boost::make_shared<warning_consumer_null_t>());
+      if (dump != nullptr) dump->set_header(&reader.get_header());
+      stream_status_t status = reader.dispatch();
+      if (dump != nullptr) dump->write_header();
+      if (dump == nullptr && status != stream_status_error) {
+        auto* stats = static_cast<velkor::sample_stats::sample_file_stats_t*>(flow);
+        std::cout << reader.get_header();
+        stats->count_all_danglings();
+        velkor::sample_stats::print_stats_report(*stats);
+      }
+    } catch (const stream_exception_t&) {
+    } catch (const codec_exception_t&) {
+    } catch (const flow_exception_t&) {
+    }
+    fclose(file);
+  };
+  {
+    velkor::sample_stats::sample_file_stats_t stats;
+    run(&stats, nullptr);
+  }
+  for (auto format : {velkor::dump::format_text, velkor::dump::format_json}) {
+    std::ostringstream out;
+    velkor::dump::dump_flow_t dump(out, format, velkor::dump::event_filter_t());
+    run(&dump, &dump);
+  }
+}
+
+// Every length of a valid file, and every single bit of it flipped: in this
+// process, all of them; through the programs, a spread of them.
+std::vector<named_input_t> damaged_copies(bool cuts) {
   std::vector<named_input_t> inputs;
   for (auto compression : {compression_none, compression_deflate}) {
-    std::string whole = valid_file(compression);
-    for (size_t n = 0; n <= whole.size(); ++n) {
-      inputs.push_back({"compression " + std::to_string(compression) + ", first " +
-                            std::to_string(n) + " bytes",
-                        whole.substr(0, n)});
+    const std::string whole = valid_file(compression);
+    const std::string prefix = "compression " + std::to_string(compression);
+    if (cuts) {
+      for (size_t n = 0; n <= whole.size(); ++n) {
+        inputs.push_back({prefix + ", first " + std::to_string(n) + " bytes", whole.substr(0, n)});
+      }
+    } else {
+      for (size_t bit = 0; bit < whole.size() * 8; ++bit) {
+        std::string flipped = whole;
+        flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
+        inputs.push_back({prefix + ", bit " + std::to_string(bit), flipped});
+      }
     }
   }
-  expect_orderly(inputs, text_readers);
+  return inputs;
+}
+
+// Each `step`th input, the first and the last few: what the program runs
+// see of a long list.
+std::vector<named_input_t> spread(const std::vector<named_input_t>& all, size_t step) {
+  std::vector<named_input_t> some;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (i % step == 0 || i < 16 || i + 16 >= all.size()) some.push_back(all[i]);
+  }
+  return some;
+}
+
+TEST(HostileInput, ValidFileCutAtEveryLength) {
+  const std::vector<named_input_t> inputs = damaged_copies(/*cuts=*/true);
+  {
+    quiet_stdout_t quiet;
+    for (const named_input_t& in : inputs) {
+      SCOPED_TRACE(in.name);
+      read_in_process(in.input);
+    }
+  }
+  expect_orderly(spread(inputs, 7), text_readers);
 }
 
 TEST(HostileInput, ValidFileWithSingleBitFlips) {
-  std::vector<named_input_t> inputs;
-  for (auto compression : {compression_none, compression_deflate}) {
-    std::string whole = valid_file(compression);
-    // A prime step spreads the flips over every bit position of the bytes.
-    for (size_t bit = 0; bit < whole.size() * 8; bit += 13) {
-      std::string flipped = whole;
-      flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (1 << (bit % 8)));
-      inputs.push_back(
-          {"compression " + std::to_string(compression) + ", bit " + std::to_string(bit), flipped});
+  const std::vector<named_input_t> inputs = damaged_copies(/*cuts=*/false);
+  {
+    quiet_stdout_t quiet;
+    for (const named_input_t& in : inputs) {
+      SCOPED_TRACE(in.name);
+      read_in_process(in.input);
     }
   }
-  expect_orderly(inputs, text_readers);
+  // A prime step spreads the runs over every bit position of the bytes.
+  expect_orderly(spread(inputs, 53), text_readers);
 }
 
 }  // namespace

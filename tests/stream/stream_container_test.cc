@@ -278,11 +278,16 @@ TEST(ContainerReader, RefusedHeaders) {
     const char* name;
     std::string header;
     stream_container_header_t decoded;
+    const char* refusal;
   } cases[] = {
-      {"version 2", magic + hex("000c 02 01 00 01"), make_header(2, 1, 0, 1)},
-      {"version 255", magic + hex("000c ff 03 05 00"), make_header(255, 3, 5, 0)},
-      {"bzip2", magic + hex("000c 01 01 00 02"), make_header(1, 1, 0, 2)},
-      {"unknown compression", magic + hex("000c 01 01 00 07"), make_header(1, 1, 0, 7)},
+      {"version 2", magic + hex("000c 02 01 00 01"), make_header(2, 1, 0, 1),
+       "Container version 2 is not supported."},
+      {"version 255", magic + hex("000c ff 03 05 00"), make_header(255, 3, 5, 0),
+       "Container version 255 is not supported."},
+      {"bzip2", magic + hex("000c 01 01 00 02"), make_header(1, 1, 0, 2),
+       "Compression bzip2(2) is not supported."},
+      {"unknown compression", magic + hex("000c 01 01 00 07"), make_header(1, 1, 0, 7),
+       "Compression Unknown(7) is not supported."},
   };
   for (const auto& c : cases) {
     for (size_t block : {size_t(1), size_t(4096)}) {
@@ -295,6 +300,7 @@ TEST(ContainerReader, RefusedHeaders) {
       EXPECT_EQ(reader.process_data("more", 4), stream_status_error);
       EXPECT_TRUE(sink.blocks.empty());
       EXPECT_EQ(warnings->get_messages(), "");
+      EXPECT_EQ(reader.refusal(), c.refusal);
     }
   }
 }
@@ -338,6 +344,61 @@ TEST(ContainerReader, ProcessHeaderHook) {
   }
 }
 
+// Input that starts neither with the container header nor with a zlib
+// header is said to be no sample file at all, once, after the inflate stage's
+// own error; a damaged legacy stream with a proper zlib header is not.
+TEST(ContainerReader, InputThatIsNoSampleFileSaysSo) {
+  const char data_error[] = "Error: deflate() returned Z_DATA_ERROR.\n";
+  const char not_sample[] =
+      "Error: The input is not a sample file: it starts with neither a container header nor a "
+      "zlib header.\n";
+  struct {
+    const char* name;
+    std::string bytes;
+    std::string warnings;
+  } cases[] = {
+      {"text", "This is a plain text file, not a recording.\n",
+       std::string(data_error) + not_sample},
+      {"random bytes", std::string(5000, '\xa5'), std::string(data_error) + not_sample},
+      {"zlib header, damaged data", hex("78 9c ff ff ff ff ff ff ff ff ff ff ff ff"), data_error},
+      {"raw container with events", magic + hex("000c 01 01 00 00") + "payload", ""},
+  };
+  for (const auto& c : cases) {
+    for (size_t block : {size_t(1), size_t(4096)}) {
+      SCOPED_TRACE(std::string(c.name) + ", block " + std::to_string(block));
+      reader_run_t run = read_all(c.bytes, block);
+      EXPECT_EQ(run.warnings, c.warnings);
+    }
+  }
+}
+
+// Bytes after the end of a compressed payload are counted, not inflated.
+TEST(ContainerReader, CountsBytesAfterTheCompressedPayload) {
+  const std::string stream = zlib_deflate("events");
+  const struct {
+    const char* name;
+    std::string bytes;
+    uint64_t trailing;
+  } cases[] = {
+      {"nothing after", magic + hex("000c 01 01 00 01") + stream, 0},
+      {"garbage", magic + hex("000c 01 01 00 01") + stream + "garbage", 7},
+      {"a second stream", magic + hex("000c 01 01 00 01") + stream + stream, stream.size()},
+      {"legacy with garbage", stream + "xy", 2},
+      {"raw payload", magic + hex("000c 01 01 00 00") + stream + "garbage", 0},
+  };
+  for (const auto& c : cases) {
+    for (size_t block : {size_t(1), size_t(4096)}) {
+      SCOPED_TRACE(std::string(c.name) + ", block " + std::to_string(block));
+      auto warnings = boost::make_shared<warning_consumer_string_t>();
+      recording_stage_t sink;
+      stream_container_reader_t reader(&sink, warnings);
+      EXPECT_EQ(feed(&reader, c.bytes, block), stream_status_ok);
+      EXPECT_EQ(reader.trailing_bytes(), c.trailing);
+      EXPECT_EQ(warnings->get_messages(), "");
+    }
+  }
+}
+
 TEST(ContainerReader, ErrorsBehindTheHeaderComeBackUnchanged) {
   // A corrupt deflate payload is reported by the inflate stage.
   reader_run_t corrupt = read_all(magic + hex("000c 01 01 00 01") + "garbage!", 4096);
@@ -373,7 +434,9 @@ TEST(ContainerReader, ShortStreamIsDecidedAtTheFlush) {
       {"nothing", "", stream_status_ok, "", 1, ""},
       {"a complete tiny zlib stream", tiny, stream_status_ok, "a", 1, ""},
       {"5 bytes that are not zlib", "VELKO", stream_status_error, "", 0,
-       "Error: deflate() returned Z_DATA_ERROR.\n"},
+       "Error: deflate() returned Z_DATA_ERROR.\n"
+       "Error: The input is not a sample file: it starts with neither a container header nor "
+       "a zlib header.\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

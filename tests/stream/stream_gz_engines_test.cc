@@ -162,13 +162,15 @@ TEST_F(GzEngines, ValidStreamsGiveTheSameBytesInAnyBlocks) {
 TEST_F(GzEngines, BytesAfterTheEndAreIgnored) {
   std::string payload = records(100000, 5);
   std::string stream = deflate_default(payload);
+  std::string second = deflate_default("second");
   struct {
     const char* name;
     std::string bytes;
+    uint64_t trailing;
   } cases[] = {
-      {"garbage", stream + "garbage after the end"},
-      {"a second stream", stream + deflate_default("second")},
-      {"a long tail", stream + random_bytes(20000, 6)},
+      {"garbage", stream + "garbage after the end", 21},
+      {"a second stream", stream + second, second.size()},
+      {"a long tail", stream + random_bytes(20000, 6), 20000},
   };
   for (const auto& c : cases) {
     for (const block_plan_t& plan : block_plans) {
@@ -177,6 +179,7 @@ TEST_F(GzEngines, BytesAfterTheEndAreIgnored) {
       EXPECT_EQ(isal.joined(), payload);
       EXPECT_FALSE(isal.damaged());
       EXPECT_EQ(isal.flush_warnings, "");
+      EXPECT_EQ(isal.trailing, c.trailing);
     }
   }
 }

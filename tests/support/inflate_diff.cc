@@ -1,7 +1,10 @@
 #include "support/inflate_diff.h"
 
+#include <algorithm>
 #include <memory>
 #include <random>
+
+#include <sanitizer/asan_interface.h>
 
 #include <boost/make_shared.hpp>
 
@@ -15,21 +18,20 @@ namespace {
 
 const size_t piece_size = 16384;
 
+// Gathers what one call hands on: the bytes in one string (few allocations,
+// which dominate a sanitized fuzz run) and the size of every piece.
 class piece_recorder_t : public library::stream_t {
  public:
   stream_status_t process_data(const char* data, size_t length) override {
-    pieces.push_back(std::string(data, length));
+    call.bytes.append(data, length);
+    call.pieces.push_back(length);
     return library::stream_status_ok;
   }
   stream_status_t flush() override { return library::stream_status_ok; }
-  std::vector<std::string> pieces;
+  inflate_call_t call;
 };
 
-size_t call_bytes(const inflate_call_t& call) {
-  size_t n = 0;
-  for (const std::string& p : call.pieces) n += p.size();
-  return n;
-}
+size_t call_bytes(const inflate_call_t& call) { return call.bytes.size(); }
 
 std::string describe(const char* what, size_t call) {
   return std::string(what) + " (call " + std::to_string(call) + ")";
@@ -38,13 +40,12 @@ std::string describe(const char* what, size_t call) {
 // Every piece but the last of a call is full; none is empty or too long.
 std::string check_pieces(const inflate_run_t& run, const char* engine, size_t from) {
   for (size_t k = from; k < run.calls.size(); ++k) {
-    const std::vector<std::string>& pieces = run.calls[k].pieces;
+    const std::vector<size_t>& pieces = run.calls[k].pieces;
     for (size_t i = 0; i < pieces.size(); ++i) {
       bool last = i + 1 == pieces.size();
-      if (pieces[i].empty() || pieces[i].size() > piece_size ||
-          (!last && pieces[i].size() != piece_size)) {
-        return describe((std::string(engine) + ": piece of " +
-                         std::to_string(pieces[i].size()) + " bytes").c_str(), k);
+      if (pieces[i] == 0 || pieces[i] > piece_size || (!last && pieces[i] != piece_size)) {
+        return describe((std::string(engine) + ": piece of " + std::to_string(pieces[i]) +
+                         " bytes").c_str(), k);
       }
     }
   }
@@ -73,8 +74,11 @@ std::string error_text(const inflate_run_t& run, std::string* problem) {
 
 std::string inflate_run_t::joined() const {
   std::string all;
+  size_t size = 0;
+  for (const inflate_call_t& call : calls) size += call.bytes.size();
+  all.reserve(size);
   for (const inflate_call_t& call : calls) {
-    for (const std::string& p : call.pieces) all += p;
+    all += call.bytes;
   }
   return all;
 }
@@ -91,18 +95,28 @@ inflate_run_t run_inflate(library::inflate_engine_t engine, const std::vector<st
   piece_recorder_t sink;
   library::stream_gz_decompress_t gunzip(&sink, warnings, engine);
   inflate_run_t run;
+  run.calls.reserve(blocks.size());
+  // Every block is handed over from one buffer that is off limits between
+  // calls, so that a stage that reads a block after its call shows up under
+  // AddressSanitizer (without a fresh allocation per call, which would cost
+  // more than the call).
+  size_t largest = 1;
+  for (const std::string& block : blocks) largest = std::max(largest, block.size());
+  std::unique_ptr<char[]> buffer(new char[largest]);
+  ASAN_POISON_MEMORY_REGION(buffer.get(), largest);
   for (const std::string& block : blocks) {
-    std::unique_ptr<char[]> copy(new char[block.size() + 1]);
-    block.copy(copy.get(), block.size());
-    inflate_call_t call;
-    call.status = gunzip.process_data(copy.get(), block.size());
-    copy.reset();
-    call.pieces.swap(sink.pieces);
-    call.warnings = warnings->get_messages();
-    run.calls.push_back(call);
+    ASAN_UNPOISON_MEMORY_REGION(buffer.get(), block.size());
+    block.copy(buffer.get(), block.size());
+    sink.call = inflate_call_t();
+    sink.call.status = gunzip.process_data(buffer.get(), block.size());
+    ASAN_POISON_MEMORY_REGION(buffer.get(), largest);
+    sink.call.warnings = warnings->get_messages();
+    run.calls.push_back(std::move(sink.call));
   }
+  ASAN_UNPOISON_MEMORY_REGION(buffer.get(), largest);
   gunzip.flush();
   run.flush_warnings = warnings->get_messages();
+  run.trailing = gunzip.trailing_bytes();
   return run;
 }
 
@@ -135,12 +149,15 @@ std::string compare_inflate_runs(const inflate_run_t& zlib, const inflate_run_t&
   for (size_t k = 0; k < opening; ++k) {
     const inflate_call_t& z = zlib.calls[k];
     const inflate_call_t& i = isal.calls[k];
-    if (z.pieces != i.pieces) return describe("pieces differ in the opening", k);
+    if (z.pieces != i.pieces || z.bytes != i.bytes) {
+      return describe("pieces differ in the opening", k);
+    }
     if (z.status != i.status) return describe("statuses differ in the opening", k);
     if (z.warnings != i.warnings) return describe("warnings differ in the opening", k);
   }
   if (opening == calls) {
-    return zlib.flush_warnings == isal.flush_warnings ? "" : "flush warnings differ";
+    if (zlib.flush_warnings != isal.flush_warnings) return "flush warnings differ";
+    return zlib.trailing == isal.trailing ? "" : "different counts of bytes after the end";
   }
 
   std::string problem = check_pieces(zlib, "zlib", opening);
@@ -148,25 +165,25 @@ std::string compare_inflate_runs(const inflate_run_t& zlib, const inflate_run_t&
   if (!problem.empty()) return problem;
 
   if (!zlib.damaged() && !isal.damaged()) {
-    std::string z_bytes, i_bytes;
-    size_t checked = 0;  // bytes known to agree
+    const std::string z_bytes = zlib.joined(), i_bytes = isal.joined();
+    size_t z_out = 0, i_out = 0;  // handed on after each call
+    size_t checked = 0;           // bytes known to agree
     for (size_t k = 0; k < calls; ++k) {
       const inflate_call_t& z = zlib.calls[k];
       const inflate_call_t& i = isal.calls[k];
       if (z.status != i.status) return describe("statuses differ", k);
       if (z.warnings != i.warnings) return describe("warnings differ", k);
-      for (const std::string& p : z.pieces) z_bytes += p;
-      for (const std::string& p : i.pieces) i_bytes += p;
-      if (i_bytes.size() > z_bytes.size() ||
-          z_bytes.size() - i_bytes.size() > inflate_isal_owed_bytes ||
-          z_bytes.compare(checked, i_bytes.size() - checked, i_bytes, checked,
-                          i_bytes.size() - checked) != 0) {
+      z_out += z.bytes.size();
+      i_out += i.bytes.size();
+      if (i_out > z_out || z_out - i_out > inflate_isal_owed_bytes ||
+          z_bytes.compare(checked, i_out - checked, i_bytes, checked, i_out - checked) != 0) {
         return describe("output is not zlib's less at most two bytes", k);
       }
-      checked = i_bytes.size();
+      checked = i_out;
     }
     if (zlib.flush_warnings != isal.flush_warnings) return "flush warnings differ";
     if (zlib.flush_warnings.empty() && z_bytes != i_bytes) return "complete stream, bytes differ";
+    if (zlib.trailing != isal.trailing) return "different counts of bytes after the end";
     return "";
   }
 

@@ -15,10 +15,12 @@
 
 namespace velkor { namespace testkit {
 
-// What one process_data call did: the pieces handed to next, the status it
-// returned and the warnings it reported (as the string sink writes them).
+// What one process_data call did: the bytes handed to next and the sizes of
+// the pieces they came in, the status it returned and the warnings it
+// reported (as the string sink writes them).
 struct inflate_call_t {
-  std::vector<std::string> pieces;
+  std::string bytes;
+  std::vector<size_t> pieces;
   library::stream_status_t status = library::stream_status_ok;
   std::string warnings;
 };
@@ -26,14 +28,16 @@ struct inflate_call_t {
 struct inflate_run_t {
   std::vector<inflate_call_t> calls;
   std::string flush_warnings;  // reported by the closing flush()
+  uint64_t trailing = 0;       // bytes after the end of the stream, at the end
 
   std::string joined() const;  // every byte handed on, in order
   bool damaged() const;        // some call answered stream_status_error
 };
 
 // Feeds the blocks to a fresh decompressor with the given engine, each from a
-// heap copy freed right after its call (so a stage that keeps reading a block
-// shows up under the sanitizers), carries on after errors, then flushes.
+// buffer that is poisoned for AddressSanitizer between calls (so a stage that
+// keeps reading a block shows up under the sanitizers), carries on after
+// errors, then flushes.
 inflate_run_t run_inflate(library::inflate_engine_t engine, const std::vector<std::string>& blocks);
 
 // Cuts bytes into blocks of 1..max_block bytes drawn from a seeded generator.

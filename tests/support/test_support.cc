@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -215,7 +216,8 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
     in_fd = -1;
   }
   int out_fd = out_pipe[0], err_fd = err_pipe[0];
-  const double deadline = now_seconds() + options.timeout_seconds;
+  const double started = now_seconds();
+  const double deadline = started + options.timeout_seconds;
   char buf[65536];
   while (out_fd >= 0 || err_fd >= 0) {
     double left = deadline - now_seconds();
@@ -259,25 +261,29 @@ run_result_t run_program(const std::vector<std::string>& argv, const run_options
   if (err_fd >= 0) close(err_fd);
 
   int status = 0;
+  struct rusage usage;
+  memset(&usage, 0, sizeof(usage));
   if (result.timed_out) {
     kill(-pid, SIGKILL);
     kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
+    wait4(pid, &status, 0, &usage);
   } else {
     // The output is closed; give the program the rest of its time to exit.
     for (;;) {
-      pid_t r = waitpid(pid, &status, WNOHANG);
+      pid_t r = wait4(pid, &status, WNOHANG, &usage);
       if (r == pid) break;
       if (now_seconds() > deadline) {
         result.timed_out = true;
         kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
+        wait4(pid, &status, 0, &usage);
         break;
       }
       usleep(2000);
     }
   }
+  result.max_rss_kb = usage.ru_maxrss;
+  result.seconds = now_seconds() - started;
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

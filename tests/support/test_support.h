@@ -85,6 +85,8 @@ struct run_result_t {
   bool timed_out = false;
   std::string out;
   std::string err;
+  long max_rss_kb = 0;  // the program's peak resident memory
+  double seconds = 0;   // wall time from start to exit
 };
 
 // Runs argv[0] with the rest as arguments, feeding stdin_data and collecting

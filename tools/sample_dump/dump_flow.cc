@@ -2,6 +2,7 @@
 
 #include <cassert>
 
+#include "events/qnt_render.h"
 #include "json_event.h"
 #include "symbol_output.h"
 
@@ -25,7 +26,11 @@ dump_flow_t::dump_flow_t(std::ostream& out, dump_format_t format, const event_fi
       header_(NULL),
       header_written_(false),
       symbols_(nullptr),
-      json_(&out) {}
+      json_(&out) {
+  // Texts from the file show control characters as \xNN: a newline in a
+  // file name must not start a line that looks like an event.
+  out_ << escape_texts;
+}
 
 void dump_flow_t::set_symbols(symbol_output_t* symbols) {
   symbols_ = symbols;

@@ -148,16 +148,12 @@ class held_warnings_t : public warning_consumer_base_t {
   bool damaged_ = false;
 };
 
-// Why reading failed, when the container header tells.
-std::string read_failure(const stream_container_header_t& header) {
+// Why reading failed, when no stage has said it on the sink (a read error,
+// a refused container header).
+std::string read_failure(const flow_file_reader_t& reader) {
   std::string text = "Failed to read input file.";
-  if (header.version > 1) {
-    text += " Container version " + std::to_string(header.version) + " is not supported.";
-  } else if (header.compression != compression_none &&
-             header.compression != compression_deflate) {
-    text += std::string(" Compression ") + stream_container_compression_name(header.compression) +
-            "(" + std::to_string(header.compression) + ") is not supported.";
-  }
+  const std::string reason = reader.failure_reason();
+  if (!reason.empty()) text += " " + reason;
   return text;
 }
 
@@ -231,24 +227,33 @@ int run(int argc, char** argv) {
   dump_flow_t flow(out, dump_format, filter);
   flow.set_symbols(symbols.get());
 
-  std::string failure;  // the error line, without "Error: "
+  std::string failure;   // the error line, without "Error: "
+  std::string location;  // where a malformed record is, when known
+  bool no_events = false;
   try {
-    flow_file_reader_t reader(in_file, &flow, warnings);
+    flow_file_reader_t reader(in_file, &flow, warnings, read_ahead);
     flow.set_header(&reader.get_header());
     try {
       stream_status_t status = reader.dispatch();
-      if (status == stream_status_error) failure = read_failure(reader.get_header());
+      if (status == stream_status_error) failure = read_failure(reader);
     } catch (const codec_exception_t& e) {
       failure = e.what();
+      location = e.location();
     }
     flow.write_header();  // for an input without events
     if (failure.empty() && reader.pending_bytes() > 0) {
       failure = "The input ended inside a record; its last " +
                 std::to_string(reader.pending_bytes()) + " bytes were ignored.";
     }
-    // A compressed stream cut short at a record boundary, for instance: a
-    // dump of a damaged file must not pass for a whole one.
+    // A dump of a damaged file must not pass for a whole one: neither with
+    // something after the end of its compressed stream nor with a
+    // compressed stream cut short at a record boundary.
+    if (failure.empty() && reader.trailing_bytes() > 0) {
+      failure = std::to_string(reader.trailing_bytes()) +
+                " bytes after the end of the compressed stream were ignored.";
+    }
     if (failure.empty() && warnings->damaged()) failure = "The input is incomplete.";
+    no_events = failure.empty() && reader.events_delivered() == 0;
   } catch (const stream_exception_t& e) {
     // The input cannot be opened.
     failure = e.what();
@@ -262,8 +267,10 @@ int run(int argc, char** argv) {
   std::cerr << warnings->text();
   if (!failure.empty()) {
     std::cerr << "Error: " << failure << std::endl;
+    if (!location.empty()) std::cerr << "Error: " << location << std::endl;
     return 1;
   }
+  if (no_events) std::cerr << "Warning: The input holds no events." << std::endl;
   return 0;
 }
 

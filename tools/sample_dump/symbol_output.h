@@ -93,7 +93,7 @@ class symbol_output_t : public json_address_annotator_t {
   };
   // Kept at most; past either the table starts afresh.
   static const size_t max_kept = size_t(1) << 18;
-  static const size_t max_arena = size_t(256) << 20;
+  static const size_t max_arena = size_t(64) << 20;
 
   // The rendering of an address in the chosen form, valid until the next call.
   std::string_view render(uint64_t address, library::address_role_t role);

@@ -1,69 +1,95 @@
 // A compact set of 64-bit sample times that answers one question: how many
 // distinct times were inserted. sample_stats keeps two per line size, and a
-// long recording holds tens of millions of times, so they take 8 bytes a time
-// instead of a tree node each, and storage grows without copying.
+// long recording holds tens of millions of times, so they are stored sorted
+// and delta-encoded, about three bytes a time for the recordings of real
+// programs, at a bounded cost per insertion whatever order the times come
+// in.
 #ifndef TOOLS_SAMPLE_STATS_DISTINCT_TIMES_H_
 #define TOOLS_SAMPLE_STATS_DISTINCT_TIMES_H_
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace velkor { namespace sample_stats {
 
-// Times arrive mostly in ascending order. A time above every time seen so far
-// is appended to an ascending run kept in chunks (no copying as it grows;
-// chunks grow from 64 KiB to 1 MiB and are mapped with their pages already
-// present, which spares one page fault per 4 KiB). Any other time is looked up in the run by binary search and, when
-// new, kept in a side set: a sorted vector with a small buffer that is sorted
-// and merged into it when it has grown to a fraction of it. Every insertion
-// costs logarithmic amortized time.
+// Times are gathered in a batch of a few thousand, which is sorted and
+// merged into the store when full. The store is a sequence of blocks of up
+// to 128 distinct times in ascending order, each block holding its first
+// time and the differences to the next as variable-length integers; the
+// blocks do not overlap. Times mostly arrive in ascending order, or a little
+// out of it (the ends of samples trail their begins): a batch then reaches
+// into the last few blocks at most, which are decoded, merged and written
+// again. Times far below the end of the store (a file whose times descend,
+// say) go to a side set of sorted runs merged like a binary counter, eight
+// bytes a time; the store and the side set are merged once, when the count
+// is asked for. Every insertion costs amortized constant time plus a
+// logarithmic share for the side set.
 class distinct_times_t {
  public:
-  distinct_times_t() = default;
+  distinct_times_t();
   ~distinct_times_t();
   distinct_times_t(distinct_times_t&& other) noexcept;
   distinct_times_t& operator=(distinct_times_t&& other) noexcept;
 
   void insert(uint64_t t) {
-    if (run_size_ == 0 || t > run_last_) {
-      append_to_run(t);
-    } else if (t != run_last_) {
-      insert_below_run_end(t);
-    }
+    batch_.push_back(t);
+    if (batch_.size() == batch_size) flush_batch();
   }
 
   // The number of distinct times inserted so far.
   size_t size() const;
-  bool empty() const { return run_size_ == 0; }
+  bool empty() const { return batch_.empty() && blocks_.empty() && side_.empty(); }
+
+  // Bytes held, for benchmarks and tests.
+  size_t memory_bytes() const;
 
  private:
-  struct chunk_t {
-    uint64_t* times;
-    size_t capacity;
-    size_t count;
+  static constexpr size_t batch_size = 4096;
+  static constexpr size_t block_times = 128;
+  // How many blocks at the end of the store a batch may be merged into.
+  static constexpr size_t tail_blocks = 32;
+
+  struct block_t {
+    uint64_t first;
+    uint64_t last;
+    uint32_t chunk;   // where its differences are: chunk and offset in it
+    uint32_t offset;
+    uint32_t count;   // times in the block, 1 to block_times
   };
 
   distinct_times_t(const distinct_times_t&) = delete;
   distinct_times_t& operator=(const distinct_times_t&) = delete;
 
-  void append_to_run(uint64_t t);
-  void add_chunk();
-  void release();
-  void insert_below_run_end(uint64_t t);
-  bool in_run(uint64_t t) const;
-  // Moves the buffered side times into the sorted side set.
-  void merge_side() const;
+  // Sorts the batch and merges it into the store (and the side set). The
+  // set of times and the answer of size() stay the same, so this may run on
+  // a const object.
+  void flush_batch() const;
+  // Appends sorted distinct times above every stored time, as new blocks.
+  void append_blocks(const uint64_t* times, size_t n) const;
+  // The times of block i, appended to out.
+  void decode_block(size_t i, std::vector<uint64_t>* out) const;
+  // Drops blocks i and later, and their bytes.
+  void truncate_blocks(size_t i) const;
+  // Adds a sorted run of distinct times below the store's recent blocks.
+  void add_to_side(std::vector<uint64_t> run) const;
 
-  // The ascending run, chunk after chunk.
-  std::vector<chunk_t> chunks_;
-  size_t run_size_ = 0;
-  uint64_t run_last_ = 0;
-  // Times below the run's end that the run lacks: sorted and free of
-  // duplicates, plus a buffer. merge_side() changes neither the set of times
-  // nor the answer of size(), so it may run on a const object.
-  mutable std::vector<uint64_t> side_;
-  mutable std::vector<uint64_t> side_pending_;
+  mutable std::vector<uint64_t> batch_;
+  // The store: the blocks and the bytes of their differences, in chunks
+  // that never move.
+  mutable std::vector<block_t> blocks_;
+  mutable std::vector<std::unique_ptr<uint8_t[]>> chunks_;
+  mutable std::vector<uint32_t> chunk_sizes_;
+  mutable uint32_t chunk_used_ = 0;  // bytes used in the last chunk
+  mutable size_t stored_ = 0;        // times in the store
+  // Times that came below the store's recent blocks: sorted runs of
+  // distinct times, level i about twice as long as level i - 1; a time may be
+  // in more than one run, and in the store too. The store never takes in a
+  // time below its recent blocks, whose first time only grows, so a side
+  // time is in the store only if it was there when it came.
+  mutable std::vector<std::vector<uint64_t>> side_;
+  mutable std::vector<uint64_t> scratch_;
 };
 
 }}  // namespace velkor::sample_stats

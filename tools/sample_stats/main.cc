@@ -3,7 +3,9 @@
 // the lines some events print as they arrive, the container header, then the
 // statistics. Help, errors and warnings go to standard error.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -14,6 +16,7 @@
 #include <boost/program_options.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "codec/codec_utils.h"
 #include "flow/flow_file_reader.h"
 #include "sample_file_stats.h"
 #include "stats_report.h"
@@ -38,19 +41,35 @@ int read_and_report(const std::string& in_file) {
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
   sample_file_stats_t stats;
   // An empty path reads standard input.
-  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings);
+  // Reading and inflating on a thread of their own, beside the counting.
+  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings, read_ahead);
 
-  if (reader.dispatch() == stream_status_error) {
+  const stream_status_t status = reader.dispatch();
+  // The reason of a failed write of the lines printed while reading, before
+  // anything else can change errno.
+  int write_error = ferror(stdout) ? errno : 0;
+  if (status == stream_status_error) {
+    // The inflate stage has told its reason already; a read error or a
+    // refused header has not.
+    const std::string reason = reader.failure_reason();
+    if (!reason.empty()) warnings->error(reason);
     std::cerr << "Failed to read input file." << std::endl;
     return 1;
   }
-  // A recording cut off inside a record must not pass for a whole one.
+  // A recording cut off inside a record must not pass for a whole one, nor
+  // one with something after its end, nor an empty one for a recording.
   if (reader.pending_bytes() != 0) {
     warnings->warning("The input ended inside a record; its last " +
                       boost::lexical_cast<std::string>(reader.pending_bytes()) +
                       " bytes were ignored.");
   }
+  if (reader.trailing_bytes() != 0) {
+    warnings->warning(boost::lexical_cast<std::string>(reader.trailing_bytes()) +
+                      " bytes after the end of the compressed stream were ignored.");
+  }
+  if (reader.events_delivered() == 0) warnings->warning("The input holds no events.");
 
+  errno = 0;  // from here on only writes to standard output can set it
   std::cout << reader.get_header();
   stats.count_all_danglings();
   if (stats.unmatched_end_count() != 0) {
@@ -62,8 +81,12 @@ int read_and_report(const std::string& in_file) {
   // A report that did not reach its destination (a full disk, a closed
   // pipe) is a failure, not a success.
   std::cout.flush();
-  if (!std::cout || fflush(stdout) != 0 || ferror(stdout)) {
-    std::cerr << "Error: the report could not be written." << std::endl;
+  const bool flushed = fflush(stdout) == 0;
+  if (write_error == 0) write_error = errno;
+  if (!std::cout || !flushed || ferror(stdout)) {
+    std::cerr << "Error: Failed to write standard output: "
+              << (write_error != 0 ? strerror(write_error) : "write error") << "." << std::endl
+              << "Error: the report could not be written." << std::endl;
     return 1;
   }
   return 0;
@@ -115,10 +138,16 @@ int run(int argc, char** argv) {
 
   try {
     return read_and_report(in_file);
-  } catch (const std::exception& e) {
-    // The input cannot be opened, a malformed record, an unsupported format
-    // version, a broken flow chain: no report.
+  } catch (const codec_exception_t& e) {
+    // A malformed record, an unsupported format version: no report, but
+    // where the fault is.
     std::cerr << "Error: " << e.what() << std::endl;
+    if (!e.location().empty()) std::cerr << "Error: " << e.location() << std::endl;
+    return 1;
+  } catch (const std::exception& e) {
+    // The input cannot be opened, out of memory, a broken flow chain: no
+    // report.
+    std::cerr << "Error: " << velkor::program_main::exception_reason(e) << std::endl;
     return 1;
   }
 }

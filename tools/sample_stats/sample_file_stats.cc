@@ -8,27 +8,6 @@ namespace velkor { namespace sample_stats {
 
 using namespace library;
 
-void inc_pc_counter(pc_counters_t& counters, qnt_address_t pc) {
-  pc_counters_t::index<by_pc_hash>::type& pcs = counters.get<by_pc_hash>();
-  pc_counters_t::index<by_pc_hash>::type::iterator it = pcs.find(pc);
-  if (it == pcs.end()) {
-    counters.insert(pc_count_t{pc, 1});
-    return;
-  }
-  // The entry stays where it is while the next entry's count is not smaller
-  // than its grown count: then the count grows in place, which keeps every
-  // index in order. Otherwise the container re-places it after all entries
-  // of its new count.
-  pc_counters_t::index<by_count>::type& counts = counters.get<by_count>();
-  pc_counters_t::index<by_count>::type::iterator at = counters.project<by_count>(it);
-  pc_counters_t::index<by_count>::type::iterator next = std::next(at);
-  if (next == counts.end() || next->count > at->count) {
-    ++at->count;
-  } else {
-    counts.modify(at, [](pc_count_t& entry) { ++entry.count; });
-  }
-}
-
 sample_file_stats_t::sample_file_stats_t() : time_buckets_(bucket_count, 0) {}
 
 // ---- Histogram -------------------------------------------------------------------
@@ -96,7 +75,9 @@ flow_status_t sample_file_stats_t::sample_end(const qnt_event_sample_end_t& even
     count_end(stat_for(begin->second), event.time, event.pc, event.access_type);
     pending_begins_.erase(begin);
   } else {
-    pending_ends_[event.sample_id] = pending_end_t{event.time, event.pc, event.access_type};
+    auto stored = pending_ends_.insert({event.sample_id, pending_end_t{}});
+    if (!stored.second) ++replaced_ends_;
+    stored.first->second = pending_end_t{event.time, event.pc, event.access_type};
   }
   return flow_status_ok;
 }

@@ -12,20 +12,17 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
-#include <boost/multi_index/hashed_index.hpp>
-#include <boost/multi_index/member.hpp>
-#include <boost/multi_index/ordered_index.hpp>
-#include <boost/multi_index/tag.hpp>
-#include <boost/multi_index_container.hpp>
+#include <absl/container/flat_hash_map.h>
 
 #include "distinct_times.h"
 #include "events/qnt_events.h"
 #include "events/qnt_types.h"
 #include "flow/quenth_flow.h"
+#include "pc_counters.h"
+#include "support/seeded_hash.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -38,46 +35,6 @@ using library::qnt_thread_id_t;
 
 // Every count below is 64 bits wide: a long recording can hold more than
 // 2^32 samples, and no count may wrap.
-
-// ---- Counters per program counter -------------------------------------------
-
-struct pc_count_t {
-  qnt_address_t pc;
-  // Mutable so that a count may grow in place while the by_count order
-  // still holds (see inc_pc_counter); every other change goes through the
-  // container.
-  mutable uint64_t count;
-};
-
-struct by_pc {};
-struct by_count {};
-
-struct by_pc_hash {};
-
-// Samples per pc, ordered by pc (unique) and by count (ascending). An entry
-// inserted or re-placed in by_count goes after the entries of equal count; an
-// entry whose count grows stays where it is while the next entry's count is
-// not smaller, else it moves after all entries of its new count. The top list
-// reads by_count from its end, so among equal counts the entry placed last
-// comes first. A third, hashed index finds a pc without walking the tree:
-// every sample looks one up.
-typedef boost::multi_index_container<
-    pc_count_t,
-    boost::multi_index::indexed_by<
-        boost::multi_index::ordered_unique<
-            boost::multi_index::tag<by_pc>,
-            boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc> >,
-        boost::multi_index::ordered_non_unique<
-            boost::multi_index::tag<by_count>,
-            boost::multi_index::member<pc_count_t, uint64_t, &pc_count_t::count> >,
-        boost::multi_index::hashed_unique<
-            boost::multi_index::tag<by_pc_hash>,
-            boost::multi_index::member<pc_count_t, qnt_address_t, &pc_count_t::pc>,
-            std::hash<qnt_address_t> > > >
-    pc_counters_t;
-
-// Adds one to the count of pc, inserting (pc, 1) when it is new.
-void inc_pc_counter(pc_counters_t& counters, qnt_address_t pc);
 
 // ---- Communication -----------------------------------------------------------
 
@@ -167,7 +124,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   typedef std::map<qnt_line_size_t, line_size_stat_t> line_stats_t;
   typedef std::map<comm_entry_t, uint64_t> communication_t;
 
-  static const size_t bucket_count = 20;
+  static constexpr size_t bucket_count = 20;
 
   // Twenty empty buckets of width 1, nothing counted.
   sample_file_stats_t();
@@ -208,8 +165,9 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   void count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat);
   // count_danglings for every line size, in ascending order.
   void count_all_danglings();
-  // Sample ends that never met their begin; they count nothing.
-  size_t unmatched_end_count() const { return pending_ends_.size(); }
+  // Sample ends that counted nothing: those that never met their begin and
+  // those that a later end with the same sample id replaced while waiting.
+  uint64_t unmatched_end_count() const { return pending_ends_.size() + replaced_ends_; }
 
   // Prints one line-size section of the report on standard output.
   void print_line_size_stats(qnt_line_size_t line_size, const line_size_stat_t& stat) const;
@@ -246,8 +204,10 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
 
   // Separate begins and ends waiting for their partner, by sample id; a
   // later one of the same id replaces an earlier one.
-  std::unordered_map<uint32_t, qnt_line_size_t> pending_begins_;
-  std::unordered_map<uint32_t, pending_end_t> pending_ends_;
+  absl::flat_hash_map<uint32_t, qnt_line_size_t, library::seeded_hash_t> pending_begins_;
+  absl::flat_hash_map<uint32_t, pending_end_t, library::seeded_hash_t> pending_ends_;
+  // Waiting ends replaced by a later end of the same id.
+  uint64_t replaced_ends_ = 0;
   // The line size used last and its statistics (map nodes do not move).
   qnt_line_size_t last_line_size_ = 0;
   line_size_stat_t* last_stat_ = nullptr;
@@ -261,8 +221,9 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   uint64_t burst_count_ = 0;
   std::map<uint64_t, uint64_t> burst_begins_;  // burst number -> real_time
   std::map<uint64_t, uint64_t> burst_ends_;    // burst number -> real_time
-  // Counted in a hash table keyed by the packed entry (threads in one
-  // 64-bit word, types in another); the ordered map is built when asked for.
+  // Counted in an open-addressing hash table keyed by the packed entry
+  // (threads in one 64-bit word, types in another); the ordered map is built
+  // when asked for.
   struct comm_key_t {
     uint64_t threads;
     uint16_t types;
@@ -270,10 +231,10 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   };
   struct comm_key_hash_t {
     size_t operator()(const comm_key_t& k) const {
-      return std::hash<uint64_t>()(k.threads * 0x9e3779b97f4a7c15ull ^ k.types);
+      return static_cast<size_t>(library::seeded_hash64(k.threads, k.types));
     }
   };
-  std::unordered_map<comm_key_t, uint64_t, comm_key_hash_t> comm_counts_;
+  absl::flat_hash_map<comm_key_t, uint64_t, comm_key_hash_t> comm_counts_;
   mutable communication_t communication_;
   mutable bool communication_current_ = true;
 };

@@ -8,6 +8,7 @@
 #include <iostream>
 
 #include "events/quenth.h"
+#include "support/printable_text.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -33,10 +34,12 @@ void print_acquisition_begin(const qnt_event_acquisition_begin_t& event) {
     case 1: os << "Architecture: x86_64\n"; break;
     default: os << "Architecture: unknown (" << event.architecture << ")\n"; break;
   }
+  // Texts from the file, with control characters shown as \xNN: a newline
+  // in them must not start a line of the report.
   os << "Command line:";
-  for (const std::string& argument : event.argv) os << " " << argument;
+  for (const std::string& argument : event.argv) os << " " << printable_text(argument);
   os << "\n";
-  os << "User: " << event.user << "\n";
+  os << "User: " << printable_text(event.user) << "\n";
 }
 
 void print_acquisition_end(const qnt_event_acquisition_end_t& event) {
@@ -48,8 +51,11 @@ void print_sample_period(const qnt_event_sample_period_t& event) {
 }
 
 void print_mmap(const qnt_event_mmap_t& event) {
+  // The file name with control characters shown as \xNN, so that neither a
+  // newline nor a NUL in it cuts or forges lines.
   printf("Mmap: %lx-%lx %s\n", static_cast<unsigned long>(event.address),
-         static_cast<unsigned long>(event.address + event.size), event.filename.c_str());
+         static_cast<unsigned long>(event.address + event.size),
+         printable_text(event.filename).c_str());
 }
 
 // ---- Report ----------------------------------------------------------------------
@@ -66,7 +72,7 @@ uint64_t sum_of_kind(const line_size_stat_t& stat, qnt_event_kind_t kind) {
 
 // Largest counts first, at most ten lines.
 void print_top_pcs(std::ostream& os, const pc_counters_t& counters) {
-  const pc_counters_t::index<by_count>::type& by_counts = counters.get<by_count>();
+  const pc_counters_t::count_order_t& by_counts = counters.by_count_order();
   int printed = 0;
   for (auto it = by_counts.rbegin(); it != by_counts.rend() && printed < 10; ++it, ++printed) {
     os << "    " << it->pc << ", " << it->count << " samples\n";
@@ -77,14 +83,15 @@ void print_top_pcs(std::ostream& os, const pc_counters_t& counters) {
 
 double average_burst_length(const std::map<uint64_t, uint64_t>& begins,
                             const std::map<uint64_t, uint64_t>& ends) {
-  const uint64_t n = std::min(begins.size(), ends.size());
   uint64_t total = 0;  // nanoseconds; differences add up modulo 2^64
   uint64_t paired = 0;
-  for (uint64_t i = 1; i <= n; ++i) {
-    auto begin = begins.find(i);
-    auto end = ends.find(i);
-    if (begin == begins.end() || end == ends.end()) continue;
-    total += end->second - begin->second;
+  // Both maps are ordered by burst number: walk them side by side.
+  auto begin = begins.begin();
+  for (const auto& end : ends) {
+    while (begin != begins.end() && begin->first < end.first) ++begin;
+    if (begin == begins.end()) break;
+    if (begin->first != end.first) continue;
+    total += end.second - begin->second;
     ++paired;
   }
   if (paired == 0) return 0.0;

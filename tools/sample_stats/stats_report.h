@@ -33,9 +33,8 @@ void print_mmap(const library::qnt_event_mmap_t& event);
 
 // ---- The report ----
 
-// Average length in seconds of the bursts numbered 1 to n (the smaller of
-// the numbers of begins and ends) that have both a begin and an end; 0 when
-// there is none.
+// Average length in seconds of every burst that has both a begin and an
+// end (an end under 0, before any begin, has none); 0 when there is none.
 double average_burst_length(const std::map<uint64_t, uint64_t>& begins,
                             const std::map<uint64_t, uint64_t>& ends);
 

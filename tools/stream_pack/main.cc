@@ -63,11 +63,12 @@ const compression_option_t compression_options[] = {
 
 // ---- Packing ----------------------------------------------------------------------
 
-// Runs the chain and returns its status. The stages go source first, so the
+// Runs the chain and returns its status; after a read or write failure,
+// *reason says which file failed and why. The stages go source first, so the
 // compressor, destroyed with the container writer, still writes the end of
 // the deflate stream into the open output; the same holds when a stream
 // exception leaves here, which it does only after that.
-stream_status_t pack(const conf_t& conf) {
+stream_status_t pack(const conf_t& conf, std::string* reason) {
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
 
   stream_container_header_t header;
@@ -82,13 +83,17 @@ stream_status_t pack(const conf_t& conf) {
     stream_container_writer_t container(header, &output, warnings);
     stream_file_reader_t input(conf.input_file, &container);
     status = input.dispatch();
+    *reason = input.error_text();
   }
-  if (status != stream_status_ok) return status;
-  // The end of a deflate stream reached the output only now: make sure it got
-  // out. A zero-length block reports an error left on the output stream.
-  status = output.flush();
-  if (status != stream_status_ok) return status;
-  return output.process_data("", 0);
+  if (status == stream_status_ok) {
+    // The end of a deflate stream reached the output only now: make sure it
+    // got out. A zero-length block reports an error left on the output
+    // stream.
+    status = output.flush();
+    if (status == stream_status_ok) status = output.process_data("", 0);
+  }
+  if (reason->empty()) *reason = output.error_text();
+  return status;
 }
 
 void print_usage(const char* program, const po::options_description& desc) {
@@ -191,8 +196,10 @@ int run(int argc, char** argv) {
   }
 
   try {
-    if (pack(conf) == stream_status_error) {
-      // A deflate stage has said why; a read or write failure says nothing.
+    std::string reason;
+    if (pack(conf, &reason) == stream_status_error) {
+      // A deflate stage has said why already; a read or write failure has not.
+      if (!reason.empty()) std::cerr << "Error: " << reason << "." << std::endl;
       std::cerr << "Error: the input could not be packed." << std::endl;
       return 1;
     }

@@ -13,6 +13,7 @@
 
 #include "events/qnt_events.h"
 #include "flow/flow_file_writer.h"
+#include "support/sample_files.h"
 #include "support/test_support.h"
 
 namespace velkor { namespace dump_fixtures {
@@ -33,27 +34,11 @@ inline run_result_t dump(const std::vector<std::string>& args, const std::string
   return run_program(argv, options);
 }
 
-// A sample file holding the events, written by the library's writer.
-inline std::string sample_file(const std::vector<std::unique_ptr<qnt_event_t>>& events,
-                        stream_container_compression_t compression) {
-  temp_dir_t tmp;
-  stream_container_header_t header;
-  header.product = product_keldo_internal;
-  header.compression = compression;
-  {
-    flow_file_writer_t writer(tmp.file("f"), header, boost::make_shared<warning_consumer_null_t>());
-    EXPECT_EQ(writer.flow().flow_init(0), flow_status_ok);
-    for (const auto& e : events) EXPECT_EQ(writer.flow().process_event(*e), flow_status_ok);
-    EXPECT_EQ(writer.finish(), stream_status_ok);
-  }
-  return read_file(tmp.file("f"));
-}
+using testkit::sample_file;
 
 template <class T>
 T* add(std::vector<std::unique_ptr<qnt_event_t>>* events) {
-  T* event = new T;
-  events->emplace_back(event);
-  return event;
+  return testkit::add_event<T>(events);
 }
 
 // One event of every kind, with small values that are easy to check by eye.

@@ -41,6 +41,14 @@ const char kRawHeader[] =
     "  Data type: Binary samples(0)\n"
     "  Compression: None(0)\n";
 
+// What a reader holds for an input without a container header.
+const char kDefaultHeader[] =
+    "Container:\n"
+    "  Version: 1\n"
+    "  Product: Pacemark(0)\n"
+    "  Data type: Binary samples(0)\n"
+    "  Compression: Deflate(1)\n";
+
 const char kDeflateHeader[] =
     "Container:\n"
     "  Version: 1\n"
@@ -121,6 +129,8 @@ std::string all_events() {
 
 // ---- Whole dumps ---------------------------------------------------------------
 
+const char kNoEvents[] = "Warning: The input holds no events.\n";
+
 TEST(SampleDump, PrintsContainerBlockThenEveryEvent) {
   temp_dir_t tmp;
   write_file(tmp.file("raw"), sample_file(every_kind(), compression_none));
@@ -131,24 +141,26 @@ TEST(SampleDump, PrintsContainerBlockThenEveryEvent) {
     std::vector<std::string> args;
     std::string input;
     std::string out;
+    std::string err;
   } cases[] = {
-      {"file", {"-i", tmp.file("raw")}, "", kRawHeader + all_events()},
+      {"file", {"-i", tmp.file("raw")}, "", kRawHeader + all_events(), ""},
       {"long option, deflated", {"--in-file", tmp.file("deflated")}, "",
-       kDeflateHeader + all_events()},
-      {"standard input", {}, raw, kRawHeader + all_events()},
-      {"empty name", {"-i", ""}, raw, kRawHeader + all_events()},
-      {"dash", {"-i", "-"}, raw, kRawHeader + all_events()},
+       kDeflateHeader + all_events(), ""},
+      {"standard input", {}, raw, kRawHeader + all_events(), ""},
+      {"empty name", {"-i", ""}, raw, kRawHeader + all_events(), ""},
+      {"dash", {"-i", "-"}, raw, kRawHeader + all_events(), ""},
       // The header is there, no event follows.
-      {"only a header", {}, raw.substr(0, 12), kRawHeader},
+      {"only a header", {}, raw.substr(0, 12), kRawHeader, kNoEvents},
       // Too short for a header: read as a legacy stream, which holds nothing.
       {"empty input", {}, "",
        "Container:\n  Version: 1\n  Product: Pacemark(0)\n  Data type: Binary samples(0)\n"
-       "  Compression: Deflate(1)\n"},
+       "  Compression: Deflate(1)\n",
+       kNoEvents},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     run_result_t run = dump(c.args, c.input);
-    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_EQ(run.out, c.out);
   }
@@ -278,7 +290,8 @@ TEST(SampleDump, DamagedInputIsDumpedUpToTheDamage) {
   size_t at = long_read.find(hex("00 00 00 00 1e  00 00 00 00 00 00 00 00 00 40 00 40"));
   ASSERT_NE(at, std::string::npos);
   long_read[at + 4] = 0x1f;
-  std::string bad_block = sample_file(every_kind(), compression_deflate);
+  const std::string deflated = sample_file(every_kind(), compression_deflate);
+  std::string bad_block = deflated;
   bad_block[14] = '\xff';  // the first deflate block has the reserved type
   const std::string upto_read = std::string(kAcq) + kPeriod + kMmap + kContexts + kMapping +
                                 kBurstBegin + kStack + kSample + kKilled + kEnd + kBegin +
@@ -295,7 +308,20 @@ TEST(SampleDump, DamagedInputIsDumpedUpToTheDamage) {
        "Error: The input ended inside a record; its last 8 bytes were ignored.\n"},
       {"record longer than its fields", long_read,
        kRawHeader + upto_read.substr(0, upto_read.find("[event-write]")),
-       "Error: Unexpected number of bytes read.\n"},
+       "Error: Unexpected number of bytes read.\n"
+       "Error: In record 13 (code 0) at byte " + std::to_string(at - 12) +
+           " of the event stream.\n"},
+      {"bytes after the compressed stream", deflated + "garbage", kDeflateHeader + all_events(),
+       "Error: 7 bytes after the end of the compressed stream were ignored.\n"},
+      {"a second compressed stream", deflated + deflated.substr(12),
+       kDeflateHeader + all_events(),
+       "Error: " + std::to_string(deflated.size() - 12) +
+           " bytes after the end of the compressed stream were ignored.\n"},
+      {"not a sample file", "Just some text, long enough for a header.\n", kDefaultHeader,
+       "Error: deflate() returned Z_DATA_ERROR.\n"
+       "Error: The input is not a sample file: it starts with neither a container header nor "
+       "a zlib header.\n"
+       "Error: Failed to read input file.\n"},
       {"corrupt deflate data", bad_block, kDeflateHeader,
        "Error: deflate() returned Z_DATA_ERROR.\nError: Failed to read input file.\n"},
       {"container version 2", "VELKOR" + hex("00 0c 02 ff 00 00") + raw.substr(12),
@@ -314,6 +340,29 @@ TEST(SampleDump, DamagedInputIsDumpedUpToTheDamage) {
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);
   }
+}
+
+// The reasons a file cannot be read, and texts of the file that hold control
+// characters (a file name holding a newline and an escape sequence).
+TEST(SampleDump, ReasonsAndControlCharacters) {
+  temp_dir_t tmp;
+  run_result_t directory = dump({"-i", tmp.path()});
+  EXPECT_EQ(directory.exit_status, 1);
+  EXPECT_EQ(directory.err,
+            "Error: Failed to read input file. Failed to read " + tmp.path() + ": Is a directory.\n");
+
+  std::vector<std::unique_ptr<qnt_event_t>> events;
+  auto mmap = std::make_unique<qnt_event_mmap_t>();
+  mmap->address = 0x400000;
+  mmap->size = 0x1000;
+  mmap->filename = "/bin/app\n[mmap]           forged\x1b[2J\x7f";
+  events.push_back(std::move(mmap));
+  run_result_t forged = dump({}, sample_file(events, compression_none));
+  EXPECT_EQ(forged.exit_status, 0);
+  EXPECT_EQ(forged.out, kRawHeader + std::string(
+                            "[mmap]           address: 0x0000000000400000, size: 4096, attr: 0, "
+                            "device: 0, inode: 0, time: 0, offset: 0x0000000000000000, filename: "
+                            "/bin/app\\x0a[mmap]           forged\\x1b[2J\\x7f\n"));
 }
 
 TEST(SampleDump, CutDeflatedFileIsNotTakenForWhole) {

@@ -51,11 +51,38 @@ TEST(DistinctTimes, CountsLikeAnOrderedSet) {
   expect_same_counts("random in a small range",
                      [](std::mt19937_64& r, uint64_t) { return r() % 20000; }, n);
   expect_same_counts("random over 64 bits", [](std::mt19937_64& r, uint64_t) { return r(); }, n);
+  expect_same_counts("ends trailing their begins by up to 10^5",
+                     [](std::mt19937_64& r, uint64_t i) { return i * 50000 + r() % 100000; }, n);
+  expect_same_counts("a sawtooth: ascending runs that restart lower",
+                     [](std::mt19937_64&, uint64_t i) { return (i % 20000) * 7 + i / 20000; }, n);
+  expect_same_counts("interleaved: a late stream far behind an early one",
+                     [](std::mt19937_64& r, uint64_t i) {
+                       return (i % 2) ? i * 100 : (i / 2) * 100 + r() % 1000;
+                     },
+                     n);
   expect_same_counts("the extremes",
                      [](std::mt19937_64& r, uint64_t i) {
                        return (i % 2) ? UINT64_MAX - r() % 3 : r() % 3;
                      },
                      n);
+}
+
+// Times of a real recording (ascending, tens of thousands of accesses
+// apart, the ends a little out of order) take about three bytes each.
+TEST(DistinctTimes, RecordingTimesAreStoredCompactly) {
+  std::mt19937_64 random(3);
+  distinct_times_t begins, ends;
+  const size_t n = 1000000;
+  uint64_t t = 0;
+  for (size_t i = 0; i < n; ++i) {
+    t += 1 + random() % 100000;
+    begins.insert(t);
+    ends.insert(t + 1 + random() % 100000);
+  }
+  EXPECT_EQ(begins.size(), n);
+  EXPECT_GT(ends.size(), n - n / 100);
+  EXPECT_LT(begins.memory_bytes(), 4 * n);
+  EXPECT_LT(ends.memory_bytes(), 4 * n);
 }
 
 }  // namespace

@@ -98,7 +98,7 @@ std::string kind_counts_text(const line_size_stat_t& stat, qnt_event_kind_t kind
 
 std::string top_pcs(const pc_counters_t& counters) {
   std::ostringstream os;
-  const auto& index = counters.get<by_count>();
+  const auto& index = counters.by_count_order();
   for (auto it = index.rbegin(); it != index.rend(); ++it) os << it->pc << "=" << it->count << " ";
   return os.str();
 }
@@ -183,10 +183,11 @@ TEST(SampleFileStats, PairsBeginsAndEndsBySampleIdInEitherOrder) {
       {"repeated begin id, then its end", {&b1, &b1_again, &e1},
        "64: begins RD:2 ends WR:1 times 2/1 pcs 0xa1=1 0xa0=1 / 0xe0=1 dangling 0\n"
        "unmatched ends 0, max time 20"},
-      // A later end of the same id replaces the waiting one.
+      // A later end of the same id replaces the waiting one, which thus
+      // counted nothing.
       {"repeated end id", {&e1, &e1_rdwr, &b1},
        "64: begins RD:1 ends RDWR:1 times 1/1 pcs 0xa0=1 / 0xe1=1 dangling 0\n"
-       "unmatched ends 0, max time 30"},
+       "unmatched ends 1, max time 30"},
       {"an end that never meets its begin counts nothing", {&e9},
        "unmatched ends 1, max time 0"},
       {"danglings by line size", {&b1, &b2_32, &e9},
@@ -344,9 +345,10 @@ TEST(SampleFileStats, AveragesBurstsThatHaveBothEnds) {
       {"two", {&b0, &e0, &b1, &e1}, 2, 2, 1.5},
       {"begins without ends", {&b0, &b1}, 2, 0, 0.0},
       {"a second end replaces the first", {&b1, &e1, &e1_late}, 1, 1, 4.0},
-      // Burst 1 has no end, so of the numbers 1 to n = 1 none has both.
-      {"a burst without end followed by a complete one", {&b0, &b1, &e1}, 2, 1, 0.0},
-      // n = 2 takes in burst 2, which has no end: only burst 1 counts.
+      // Burst 1 has no end; burst 2 has both and is the average.
+      {"a burst without end followed by a complete one", {&b0, &b1, &e1}, 2, 1, 1.0},
+      // The end stored under 0 belongs to no burst; burst 2 has no end: only
+      // burst 1 counts.
       {"an end before the first begin", {&early, &b0, &e0, &b1}, 2, 2, 2.0},
       // An end before its begin: the differences add up modulo 2^64, so a
       // total that is not negative comes out right.

@@ -10,6 +10,7 @@
 #include "events/qnt_events.h"
 #include "flow/flow_file_writer.h"
 #include "stream/stream_container.h"
+#include "support/sample_files.h"
 #include "support/test_support.h"
 #include "support/zlib_reference.h"
 
@@ -21,6 +22,9 @@ using velkor::testkit::hex;
 using velkor::testkit::run_options_t;
 using velkor::testkit::run_program;
 using velkor::testkit::run_result_t;
+using velkor::testkit::add_event;
+using velkor::testkit::event_list_t;
+using velkor::testkit::sample_file;
 using velkor::testkit::temp_dir_t;
 using velkor::testkit::write_file;
 using velkor::testkit::zlib_deflate;
@@ -206,6 +210,8 @@ const std::string empty_stats =
     "\n"
     "Communication patterns:\n";
 
+const std::string no_events = "Warning: The input holds no events.\n";
+
 const std::string help =
     "Options:\n"
     "  -h [ --help ]         Print this help message.\n"
@@ -247,8 +253,8 @@ TEST(SampleStats, CommandLine) {
   } cases[] = {
       // Empty input, as from an empty standard input: the container header
       // as held before any byte arrived and no statistics.
-      {"empty command line", {}, {0, container_default + empty_stats, ""}},
-      {"empty input file name", {"-i", ""}, {0, container_default + empty_stats, ""}},
+      {"empty command line", {}, {0, container_default + empty_stats, no_events}},
+      {"empty input file name", {"-i", ""}, {0, container_default + empty_stats, no_events}},
       {"help", {"--help"}, {0, "", help}},
       {"short help", {"-h"}, {0, "", help}},
       {"help wins over positional arguments", {"-h", "x", "y"}, {0, "", help}},
@@ -561,18 +567,31 @@ TEST(SampleStats, DamagedAndUnusualInput) {
   } cases[] = {
       // ---- Refused by the container or the inflate stage: no report.
       {"container version 2", hex("56 45 4c 4b 4f 52 00 0c 02 01 00 00") + v1 + period,
-       {1, "", "Failed to read input file.\n"}},
-      {"bzip2 compression", container(1, 2, v1 + period), {1, "", "Failed to read input file.\n"}},
+       {1, "", "Error: Container version 2 is not supported.\nFailed to read input file.\n"}},
+      {"bzip2 compression", container(1, 2, v1 + period),
+       {1, "", "Error: Compression bzip2(2) is not supported.\nFailed to read input file.\n"}},
+      {"text instead of a sample file", "This is not a recording at all.\n",
+       {1, "",
+        "Error: deflate() returned Z_DATA_ERROR.\n"
+        "Error: The input is not a sample file: it starts with neither a container header nor "
+        "a zlib header.\n"
+        "Failed to read input file.\n"}},
       {"corrupt deflate data", container(1, 1, hex("ff ff ff ff 00 01 02 03")),
        {1, "", "Error: deflate() returned Z_DATA_ERROR.\nFailed to read input file.\n"}},
 
       // ---- Refused by the decoder: what was printed stays, no report.
       {"unsupported format version", raw(hex("09 00 04  00 00 00 04")),
-       {1, "", "Error: Unsupport sample file version.\n"}},
+       {1, "",
+        "Error: Unsupport sample file version.\n"
+        "Error: In record 1 (code 9) at byte 0 of the event stream.\n"}},
       {"record longer than its fields", raw(v1 + hex("04 00 05  00 00 03 e8 00") + period),
-       {1, "Nominal sample period: 1000\n", "Error: Unexpected number of bytes read.\n"}},
+       {1, "Nominal sample period: 1000\n",
+        "Error: Unexpected number of bytes read.\n"
+        "Error: In record 2 (code 4) at byte 7 of the event stream.\n"}},
       {"record shorter than its fields", raw(v1 + hex("04 00 02  00 00")),
-       {1, "", "Error: Unexpected number of bytes read.\n"}},
+       {1, "",
+        "Error: Unexpected number of bytes read.\n"
+        "Error: In record 2 (code 4) at byte 7 of the event stream.\n"}},
 
       // ---- Read to the end, with a warning.
       {"input ends inside a record",
@@ -634,7 +653,7 @@ TEST(SampleStats, DamagedAndUnusualInput) {
             "\n"
             "Communication patterns:\n",
         ""}},
-      // Burst 1 has no end, burst 2 has: of the bursts 1 to 1 none is whole.
+      // Burst 1 has no end, burst 2 (from 2 s to 5 s) has: 3 s on average.
       {"burst without end followed by a whole one",
        raw(v1 + sample_at("00 00 00 00 00 00 00 03") +
            hex("0e 00 20  00 00 00 00 3b 9a ca 00  00 00 00 00 00 00 00 00"
@@ -646,7 +665,7 @@ TEST(SampleStats, DamagedAndUnusualInput) {
         raw_container + "Stacks: 0\n" + one_line_size_head +
             "  Burst begin events: 2\n"
             "  Burst end events: 1\n"
-            "  Average burst length: 0 s\n"
+            "  Average burst length: 3 s\n"
             "  Access type counts:\n"
             "    RD: 1\n"
             "Sample distribution over time (1 accesses per bucket):\n"
@@ -670,7 +689,147 @@ TEST(SampleStats, AReportThatCannotBeWrittenFails) {
   const run_result_t r =
       run_program({"/bin/sh", "-c", "exec \"$0\" -i \"$1\" > /dev/full", bin_path("sample_stats"), path},
                   options);
-  expect_run(r, {1, "", "Error: the report could not be written.\n"});
+  expect_run(r, {1, "",
+                 "Error: Failed to write standard output: No space left on device.\n"
+                 "Error: the report could not be written.\n"});
+}
+
+// ---- Hostile and unlucky recordings ------------------------------------------------
+
+// The line of the report that starts with `label`, or "" when there is none.
+std::string report_line(const std::string& report, const std::string& label) {
+  size_t at = report.find("\n" + label);
+  if (at == std::string::npos) return "";
+  size_t end = report.find('\n', at + 1);
+  return report.substr(at + 1, end - at - 1);
+}
+
+void add_burst(event_list_t* events, bool begin, uint64_t real_time) {
+  if (begin) {
+    add_event<qnt_event_burst_begin_t>(events)->real_time = real_time;
+  } else {
+    add_event<qnt_event_burst_end_t>(events)->real_time = real_time;
+  }
+}
+
+// The average is over every burst that has both a begin and an end, wherever
+// the bursts without one are.
+TEST(SampleStats, BurstAverageOverEveryWholeBurst) {
+  const uint64_t s = 1000000000;
+  const struct {
+    const char* name;
+    std::vector<std::pair<bool, uint64_t>> bursts;  // (begin?, real time)
+    const char* average;
+  } cases[] = {
+      {"begins 1, 2, 3, end 5: burst 3", {{true, 1 * s}, {true, 2 * s}, {true, 3 * s}, {false, 5 * s}},
+       "  Average burst length: 2 s"},
+      {"begins 1, 2, end 2.5, begin 3, end 4: bursts 2 and 3",
+       {{true, 1 * s}, {true, 2 * s}, {false, 2 * s + s / 2}, {true, 3 * s}, {false, 4 * s}},
+       "  Average burst length: 0.75 s"},
+      {"all whole: as ever", {{true, 1 * s}, {false, 2 * s}, {true, 3 * s}, {false, 6 * s}},
+       "  Average burst length: 2 s"},
+      {"an end before any begin has none", {{false, 1 * s}, {true, 2 * s}, {false, 3 * s}},
+       "  Average burst length: 1 s"},
+      {"no end at all", {{true, 1 * s}, {true, 2 * s}}, "  Average burst length: 0 s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    event_list_t events;
+    add_event<qnt_event_sample_t>(&events)->line_size = 6;
+    for (const auto& b : c.bursts) add_burst(&events, b.first, b.second);
+    run_result_t r = run_stats({}, sample_file(events, compression_none));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(report_line(r.out, "  Average burst length:"), c.average);
+  }
+}
+
+// An end replaced by a later end of the same id counted nothing, and says so.
+TEST(SampleStats, ReplacedSampleEndsAreCountedAsNotCounted) {
+  auto end = [](event_list_t* events, uint64_t time) {
+    qnt_event_sample_end_t* e = add_event<qnt_event_sample_end_t>(events);
+    e->sample_id = 7;
+    e->time = time;
+    e->pc = 0x2000;
+  };
+  event_list_t without_begin;
+  for (uint64_t t : {10, 11, 12}) end(&without_begin, t);
+  run_result_t r = run_stats({}, sample_file(without_begin, compression_none));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "Warning: Sample ends that never met their begin were not counted: 3\n");
+
+  event_list_t then_begin;
+  for (uint64_t t : {10, 11, 12}) end(&then_begin, t);
+  qnt_event_sample_begin_t* begin = add_event<qnt_event_sample_begin_t>(&then_begin);
+  begin->sample_id = 7;
+  begin->line_size = 64;
+  r = run_stats({}, sample_file(then_begin, compression_none));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "Warning: Sample ends that never met their begin were not counted: 2\n");
+  EXPECT_EQ(report_line(r.out, "  Sample end events:"), "  Sample end events:    1");
+  EXPECT_EQ(report_line(r.out, "  Sample end times:"), "  Sample end times:     1");
+}
+
+// What follows the end of the compressed stream is reported, not hidden; the
+// report is still printed.
+TEST(SampleStats, BytesAfterTheCompressedStreamAreReported) {
+  event_list_t events;
+  add_event<qnt_event_sample_period_t>(&events)->sample_period = 1000;
+  const std::string file = sample_file(events, compression_deflate);
+  const std::string report =
+      "Nominal sample period: 1000\n"
+      "Container:\n"
+      "  Version: 1\n"
+      "  Product: Keldo Internal(255)\n"
+      "  Data type: Binary samples(0)\n"
+      "  Compression: Deflate(1)\n" +
+      empty_stats;
+  expect_run(run_stats({}, file), {0, report, ""});
+  expect_run(run_stats({}, file + "garbage"),
+             {0, report, "Warning: 7 bytes after the end of the compressed stream were ignored.\n"});
+  expect_run(run_stats({}, file + file.substr(12)),
+             {0, report,
+              "Warning: " + std::to_string(file.size() - 12) +
+                  " bytes after the end of the compressed stream were ignored.\n"});
+}
+
+// Texts from the file show control characters as \xNN: a file name cannot
+// forge report lines nor send escape sequences to the terminal.
+TEST(SampleStats, TextsFromTheFileCannotForgeLines) {
+  event_list_t events;
+  qnt_event_acquisition_begin_t* acquisition = add_event<qnt_event_acquisition_begin_t>(&events);
+  acquisition->time = 1000000000;
+  acquisition->architecture = 1;
+  acquisition->argv = {"./app", "-x\nUser: root"};
+  acquisition->user = "\x1b]0;owned\x07" "eve";
+  qnt_event_mmap_t* mmap = add_event<qnt_event_mmap_t>(&events);
+  mmap->address = 0x400000;
+  mmap->size = 0x1000;
+  mmap->filename = "/bin/app\nStacks: 999\nStatitistics for line size 8:\x7f" + std::string(1, '\0') +
+                   "tail";
+  run_result_t r = run_stats({}, sample_file(events, compression_none));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out.substr(0, r.out.find("Container:")),
+            "Acquisition begin: Thu Jan  1 00:00:01 1970\n"
+            "Architecture: x86_64\n"
+            "Command line: ./app -x\\x0aUser: root\n"
+            "User: \\x1b]0;owned\\x07eve\n"
+            "Mmap: 400000-401000 /bin/app\\x0aStacks: 999\\x0aStatitistics for line size "
+            "8:\\x7f\\x00tail\n");
+  EXPECT_EQ(r.out.find("\nStacks: 999"), std::string::npos);
+}
+
+// Every refusal says why.
+TEST(SampleStats, ReadFailuresSayWhy) {
+  temp_dir_t dir;
+  expect_run(run_stats({"-i", dir.path()}),
+             {1, "",
+              "Error: Failed to read " + dir.path() + ": Is a directory.\n"
+              "Failed to read input file.\n"});
+  // A bare header and an input of version records only: a report, and a
+  // warning that nothing was in it.
+  expect_run(run_stats({}, raw("")), {0, raw_container + empty_stats, no_events});
+  expect_run(run_stats({}, raw(v3)), {0, raw_container + empty_stats, no_events});
 }
 
 }  // namespace

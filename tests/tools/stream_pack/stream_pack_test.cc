@@ -293,7 +293,8 @@ TEST(StreamPack, ChainErrorIsAFailure) {
   temp_dir_t tmp;
   run_result_t unreadable = pack({tmp.path(), tmp.file("out")});  // a directory
   EXPECT_EQ(unreadable.exit_status, 1);
-  EXPECT_EQ(unreadable.err, "Error: the input could not be packed.\n");
+  EXPECT_EQ(unreadable.err, "Error: Failed to read " + tmp.path() +
+                                ": Is a directory.\nError: the input could not be packed.\n");
   EXPECT_EQ(to_hex(read_file(tmp.file("out"))), to_hex(header("ff 00 00")));
 
   for (const char* compression : {"none", "deflate"}) {
@@ -301,7 +302,9 @@ TEST(StreamPack, ChainErrorIsAFailure) {
     run_result_t full = pack({"-c", compression, "-", "/dev/full"}, "input");
     EXPECT_EQ(full.exit_status, 1);
     EXPECT_EQ(full.out, "");
-    EXPECT_EQ(full.err, "Error: the input could not be packed.\n");
+    EXPECT_EQ(full.err,
+              "Error: Failed to write /dev/full: No space left on device.\n"
+              "Error: the input could not be packed.\n");
   }
 }
 
@@ -320,7 +323,8 @@ TEST(StreamPack, FailureToWriteTheStreamEndIsAFailure) {
       tmp.file("out")};
   run_result_t r = run_program(limited);
   EXPECT_EQ(r.exit_status, 1);
-  EXPECT_EQ(r.err, "Error: the input could not be packed.\n");
+  EXPECT_EQ(r.err, "Error: Failed to write " + tmp.file("out") +
+                       ": File too large.\nError: the input could not be packed.\n");
   EXPECT_EQ(read_file(tmp.file("out")).size(), 1024u);
 
   // Without the limit, the same command line succeeds with 6 more bytes.
