@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "support/printable_text.h"
+
 namespace velkor { namespace library {
 
 namespace {
@@ -22,7 +24,7 @@ void append_hex(uint64_t value, std::string* out) {
 void append_line(const symbol_info_t& symbol, std::string* out) {
   if (symbol.file.empty()) return;
   *out += " (";
-  *out += last_component(symbol.file);
+  *out += printable_text(last_component(symbol.file));
   if (symbol.line != 0) {
     *out += ':';
     *out += std::to_string(symbol.line);
@@ -55,9 +57,9 @@ void append_resolution_text(const resolution_t& r, std::string* out) {
     *out += "[unknown]";
     return;
   }
-  std::string module = module_display_name(*r.module_info);
+  std::string module = printable_text(module_display_name(*r.module_info));
   if (r.symbol != nullptr && !r.symbol->name.empty()) {
-    *out += r.symbol->name;
+    *out += printable_text(r.symbol->name);
     *out += '+';
     append_hex(r.symbol_offset, out);
     append_line(*r.symbol, out);

@@ -8,8 +8,10 @@
 //   [libc.so.6+0x2a1f4]                  no symbol: the module and file offset
 //   [heap+0x1000]                        a special mapping ([heap] -> heap)
 //   [unknown]                            outside every mapping
-// Modules and source files are shown by their last path component; the
-// JSON form carries the whole paths.
+// Modules and source files are shown by their last path component, and
+// control characters in any name as \xNN (support/printable_text.h), so that
+// a name from a file cannot break or forge lines; the JSON form carries the
+// whole paths and names as they are.
 //
 // JSON, one object: "module" (the path as recorded), "offset" and
 // "offset_hex" (in the file), then for code "function", "function_offset",

@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "support/printable_text.h"
 #include "support/seeded_hash.h"
 #include "symbols/address_space.h"
 
@@ -532,7 +533,7 @@ struct symbolizer_t::module_state_t {
   int debug_search_result = -1;
 
   void warn(const std::string& text) {
-    if (warnings != nullptr) warnings->warning(text);
+    if (warnings != nullptr) warnings->warning(printable_text(text));
   }
 
   // The debug file for the module (or, asked for a name other than the
@@ -661,8 +662,10 @@ std::string symbolizer_t::debug_file(module_handle_t module) const {
   return modules_[module]->debug_file;
 }
 
+// The texts name files from the recording: control characters in them are
+// shown as \xNN, so that they cannot forge lines.
 void symbolizer_t::warn(const std::string& text) {
-  if (warnings_) warnings_->warning(text);
+  if (warnings_) warnings_->warning(printable_text(text));
 }
 
 void symbolizer_t::open(module_state_t* state) {

@@ -27,6 +27,13 @@ TEST(SymbolRender, TextAndJsonForms) {
   module_t anonymous;
   module_t deleted;
   deleted.path = "/tmp/jit (deleted)";
+  module_t forged;
+  forged.path = "/tmp/a\n[mmap] x\x1b[2J";
+  forged.openable = true;
+  symbol_info_t control;
+  control.name = "f\r\x7f";
+  control.file = "/src/\tx.c";
+  control.line = 3;
 
   symbol_info_t inlined;
   inlined.name = "fx::work(int)";
@@ -92,6 +99,13 @@ TEST(SymbolRender, TextAndJsonForms) {
        R"J({"module":"","offset":0,"offset_hex":"0x0"})J"},
       {"deleted file", at(deleted, 0x20, nullptr, 0), "[/tmp/jit (deleted)+0x20]",
        R"J({"module":"/tmp/jit (deleted)","offset":32,"offset_hex":"0x20"})J"},
+      {"control characters: shown as \\xNN in text, escaped in JSON",
+       at(forged, 0x20, &control, 1), "f\\x0d\\x7f+0x1 (\\x09x.c:3) [a\\x0a[mmap] x\\x1b[2J]",
+       R"J({"module":"/tmp/a\n[mmap] x\u001b[2J","offset":32,"offset_hex":"0x20",)J"
+       R"J("function":"f\r)J" "\x7f" R"J(","function_offset":1,"file":"/src/\tx.c","line":3})J"},
+      {"control characters without symbol", at(forged, 0x20, nullptr, 0),
+       "[a\\x0a[mmap] x\\x1b[2J+0x20]",
+       R"J({"module":"/tmp/a\n[mmap] x\u001b[2J","offset":32,"offset_hex":"0x20"})J"},
   };
   for (const render_case_t& c : cases) {
     SCOPED_TRACE(c.name);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "support/elf_oracle.h"
+#include "support/printable_text.h"
 #include "support/test_support.h"
 #include "support/warning_consumer.h"
 #include "symbols/symbolizer.h"
@@ -237,6 +238,8 @@ TEST(SymbolizerRefusal, UnreadableModulesAreWarnedAboutOnce) {
   write_file(tmp.file("core"), core);
   write_file(tmp.file("cut16"), elf.substr(0, 16));
   write_file(tmp.file("cut64"), elf.substr(0, 64));
+  // A recorded name that would forge a line of its own.
+  std::string forged = tmp.file("a\nWarning: forged");
 
   struct refusal_t {
     std::string path;
@@ -256,6 +259,7 @@ TEST(SymbolizerRefusal, UnreadableModulesAreWarnedAboutOnce) {
        tmp.file("cut16") + ": not an ELF file, or a truncated one (invalid ELF file data)"},
       {tmp.file("cut64"),
        tmp.file("cut64") + ": truncated or damaged ELF program headers: invalid data"},
+      {forged, tmp.file("a\\x0aWarning: forged") + ": No such file or directory"},
   };
   for (const refusal_t& c : cases) {
     SCOPED_TRACE(c.path);
@@ -265,7 +269,7 @@ TEST(SymbolizerRefusal, UnreadableModulesAreWarnedAboutOnce) {
     EXPECT_EQ(symbolizer.code(module, 0x1000), nullptr);
     EXPECT_FALSE(symbolizer.usable(module));
     EXPECT_EQ(symbolizer.data(module, 0x3000), nullptr);
-    EXPECT_EQ(warnings->get_messages(), warning_for(c.path, c.why));
+    EXPECT_EQ(warnings->get_messages(), warning_for(printable_text(c.path), c.why));
     EXPECT_EQ(symbolizer.code(module, 0x1001), nullptr);
     EXPECT_EQ(warnings->get_messages(), "");
   }
