@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Times sample_stats and sample_lines against the inflate floor on
 # synthesized files, all alternating, and prints medians of wall and CPU
-# time, their ratios, records per second and peak resident memory; the
-# figures also go to
+# time, their ratios, records per second and peak resident memory; then
+# sample_dump's JSON with and without --symbols on recordings of real
+# modules; the figures also go to
 # <build>/bench/results.json. Wall time is what users see; CPU time is the
 # steadier figure on a busy machine.
 #   scripts/bench.sh [build folder] [runs] [zlib-only build folder]
@@ -111,6 +112,55 @@ for file in "$d1m" "$r1m" "$d10m"; do
   done
   unset wall cpu kb
 done
+# sample_dump --format json with and without --symbols on recordings of a
+# real module, a million samples over 4000 distinct pcs: what symbols cost
+# once their answers are cached. Two modules: bench/symbol_module, a C
+# program of 256 functions, and a copy of sample_dump, C++ with deep inline
+# chains (its resolutions are several times longer).
+symbol_file() {  # name module
+  local file=$data/$1
+  if [[ ! -s $file ]]; then
+    echo "writing $1" >&2
+    "$tools/symbol_recording" "$2" 1000000 4000 "$file.tmp"
+    mv "$file.tmp" "$file"
+  fi
+  [[ -s $file.records ]] || "$tools/count_records" "$file" > "$file.records"
+  echo "$file"
+}
+[[ -s $data/cxx_module ]] || cp "$bin/sample_dump" "$data/cxx_module"
+c_file=$(symbol_file symbols-c-1m.smp "$(cd "$tools" && pwd)/symbol_module")
+cxx_file=$(symbol_file symbols-cxx-1m.smp "$(cd "$data" && pwd)/cxx_module")
+echo
+printf '%-22s %-26s %8s %8s %13s %13s %10s\n' file program wall_s cpu_s events/s_wall \
+  events/s_cpu out_MB
+for file in "$c_file" "$cxx_file"; do
+  symbol_labels=("sample_dump json" "sample_dump json symbols")
+  symbol_args=("--format json" "--symbols --format json")
+  declare -A wall=() cpu=()
+  for ((i = 0; i < runs; ++i)); do
+    for p in 0 1; do
+      # shellcheck disable=SC2086  # the arguments are meant to be split
+      read -r w c k < <(measure "$bin/sample_dump" ${symbol_args[$p]} -i "$file")
+      wall[$p]+="$w " cpu[$p]+="$c "
+    done
+  done
+  records=$(cat "$file.records")
+  name=$(basename "$file")
+  for p in 0 1; do
+    w=$(printf '%s\n' ${wall[$p]} | median)
+    c=$(printf '%s\n' ${cpu[$p]} | median)
+    # shellcheck disable=SC2086
+    bytes=$("$bin/sample_dump" ${symbol_args[$p]} -i "$file" | wc -c)
+    read -r rate cpu_rate mb < <(awk -v w="$w" -v c="$c" -v r="$records" -v b="$bytes" 'BEGIN {
+      printf "%.0f %.0f %.0f\n", r / w, r / (c > 0 ? c : 0.01), b / 1048576 }')
+    printf '%-22s %-26s %8s %8s %13s %13s %10s\n' "$name" "${symbol_labels[$p]}" "$w" "$c" \
+      "$rate" "$cpu_rate" "$mb"
+    json_entries+=("$(printf '{"file": "%s", "program": "%s", "records": %s, "runs": %s, "wall_seconds": %s, "cpu_seconds": %s, "records_per_second": %s, "records_per_cpu_second": %s, "output_mb": %s}' \
+      "$name" "${symbol_labels[$p]}" "$records" "$runs" "$w" "$c" "$rate" "$cpu_rate" "$mb")")
+  done
+  unset wall cpu
+done
+
 {
   echo '{"results": ['
   for ((i = 0; i < ${#json_entries[@]}; ++i)); do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the seed corpora of the fuzz targets in fuzz/corpus/: the
-# hand-built streams of fuzz/make_seeds.py and two small synthesized files.
-#   scripts/make_fuzz_seeds.sh <build folder with bin/sample_synth>
+# hand-built streams of fuzz/make_seeds.py, two small synthesized files and,
+# for the symbolizer, the symbol fixtures of the test build.
+#   scripts/make_fuzz_seeds.sh <build folder with bin/sample_synth and tests/symbol_fixtures>
 set -euo pipefail
 build=$1
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,3 +26,13 @@ cp "$tmp/planted" "$corpus/fuzz_sample_lines/synth_planted"
 # header; the decoder target's first byte chooses its block sizes.
 tail -c +13 "$tmp/raw" > "$corpus/fuzz_round_trip/synth"
 { printf '\x10'; tail -c +13 "$tmp/raw"; } > "$corpus/fuzz_decoder/synth_blocks"
+# The symbolizer target reads one ELF file: executables with and without
+# PIE, a shared library, a debug file alone and compressed debug sections.
+fixtures=$build/tests/symbol_fixtures
+elf_seeds=$corpus/fuzz_symbolizer
+mkdir -p "$elf_seeds"
+cp "$fixtures/fixture_pie" "$elf_seeds/pie"
+cp "$fixtures/fixture_nopie" "$elf_seeds/nopie"
+cp "$fixtures/libfixture_lib.so" "$elf_seeds/shared_library"
+cp "$fixtures/fixture_stripped.debug" "$elf_seeds/debug_file"
+objcopy --compress-debug-sections=zlib "$fixtures/fixture_pie" "$elf_seeds/pie_compressed"

@@ -11,6 +11,7 @@ packages=(
   libboost-dev libboost-program-options-dev libboost-filesystem-dev
   libboost-system-dev libboost-thread-dev
   zlib1g-dev libisal-dev libabsl-dev libgtest-dev
+  libdw-dev libelf-dev binutils
   python3 groff-base
 )
 for arg in "$@"; do

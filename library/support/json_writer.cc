@@ -56,10 +56,26 @@ void json_writer_t::flush() {
 
 void json_writer_t::key(const char* name, const char* suffix) {
   separate();
-  text_ += '"';
-  text_ += name;
-  text_ += suffix;
-  text_ += "\":";
+  size_t name_length = strlen(name);
+  size_t suffix_length = strlen(suffix);
+  char token[max_fast_name * 2 + 4];
+  if (name_length + suffix_length <= max_fast_name * 2) {
+    // One append for the whole token: keys are written by the million.
+    char* p = token;
+    *p++ = '"';
+    memcpy(p, name, name_length);
+    p += name_length;
+    memcpy(p, suffix, suffix_length);
+    p += suffix_length;
+    *p++ = '"';
+    *p++ = ':';
+    text_.append(token, static_cast<size_t>(p - token));
+  } else {
+    text_ += '"';
+    text_.append(name, name_length);
+    text_.append(suffix, suffix_length);
+    text_ += "\":";
+  }
   first_ = true;  // the value follows without a comma
 }
 
@@ -90,11 +106,10 @@ void json_writer_t::real(double value) {
 
 void json_writer_t::hex_string(uint64_t value) {
   separate();
-  char digits[16];
-  auto end = std::to_chars(digits, digits + sizeof(digits), value, 16).ptr;
-  text_ += "\"0x";
-  text_.append(digits, static_cast<size_t>(end - digits));
-  text_ += '"';
+  char token[20] = {'"', '0', 'x'};
+  char* end = std::to_chars(token + 3, token + 19, value, 16).ptr;
+  *end++ = '"';
+  text_.append(token, static_cast<size_t>(end - token));
 }
 
 void json_writer_t::boolean(bool value) {
@@ -154,11 +169,54 @@ void json_writer_t::member(const char* name, const char* value) {
   string(value, strlen(value));
 }
 
+void json_writer_t::member(const char* name, uint64_t value) {
+  size_t length = strlen(name);
+  if (length > max_fast_name) {
+    key(name);
+    number(value);
+    return;
+  }
+  // "name":digits in one append.
+  separate();
+  char token[max_fast_name + 24];
+  char* p = token;
+  *p++ = '"';
+  memcpy(p, name, length);
+  p += length;
+  *p++ = '"';
+  *p++ = ':';
+  p = std::to_chars(p, token + sizeof(token), value).ptr;
+  text_.append(token, static_cast<size_t>(p - token));
+}
+
 void json_writer_t::address_member(const char* name, uint64_t value) {
-  key(name);
-  number(value);
-  key(name, "_hex");
-  hex_string(value);
+  size_t length = strlen(name);
+  if (length > max_fast_name) {
+    key(name);
+    number(value);
+    key(name, "_hex");
+    hex_string(value);
+    return;
+  }
+  // "name":digits,"name_hex":"0x..." in one append.
+  separate();
+  char token[max_fast_name * 2 + 64];
+  char* p = token;
+  *p++ = '"';
+  memcpy(p, name, length);
+  p += length;
+  *p++ = '"';
+  *p++ = ':';
+  p = std::to_chars(p, p + 20, value).ptr;
+  *p++ = ',';
+  *p++ = '"';
+  memcpy(p, name, length);
+  p += length;
+  memcpy(p, "_hex\":\"0x", 9);
+  p += 9;
+  p = std::to_chars(p, p + 16, value, 16).ptr;
+  *p++ = '"';
+  text_.append(token, static_cast<size_t>(p - token));
 }
 
 }}  // namespace velkor::library

@@ -73,12 +73,17 @@ class json_writer_t {
   // Any bytes, escaped as described above.
   void string(const std::string& bytes) { string(bytes.data(), bytes.size()); }
   void string(const char* bytes, size_t length);
+  // A value that is JSON text already, copied as it is: one complete value
+  // that a writer wrote before and the caller kept, so that a value written
+  // again and again costs a copy. The caller vouches for the text.
+  void raw_value(const char* json, size_t length) {
+    separate();
+    text_.append(json, length);
+  }
+  void raw_value(const std::string& json) { raw_value(json.data(), json.size()); }
 
   // ---- Shorthands for members ----
-  void member(const char* name, uint64_t value) {
-    key(name);
-    number(value);
-  }
+  void member(const char* name, uint64_t value);
   void member(const char* name, const std::string& value) {
     key(name);
     string(value);
@@ -98,6 +103,8 @@ class json_writer_t {
  private:
   // Text gathered before it goes to the stream.
   static constexpr size_t spill_size = 64 * 1024;
+  // Names up to this long are written with their value in one piece.
+  static constexpr size_t max_fast_name = 32;
 
   void separate() {
     if (!first_) text_ += ',';

@@ -30,7 +30,7 @@ done
 [[ -n $(find "$prefix" -name libvelkor.a) ]] || fail "libvelkor.a not installed"
 for header in stream/stream.h events/qnt_events.h flow/flow_file_reader.h \
               codec/encoder_binary.h support/warning_consumer.h analysis/cache_lines.h \
-              analysis/cache_line_report.h; do
+              analysis/cache_line_report.h symbols/symbol_resolver.h; do
   [[ -f $prefix/include/velkor/$header ]] || fail "header $header not installed"
 done
 [[ -n $(find "$prefix" -name velkorConfig.cmake) ]] || fail "package configuration not installed"

@@ -90,6 +90,43 @@ TEST(JsonWriter, SeparatorsAndNumbers) {
   EXPECT_EQ(line.text(), "[1]");
 }
 
+// Names past the length that members are composed in one piece for take
+// the long way, with the same text.
+TEST(JsonWriter, LongNamesAndKeptValues) {
+  const std::string name32(32, 'a');
+  const std::string name33(33, 'b');
+  json_writer_t line;
+  line.begin_object();
+  line.address_member(name32.c_str(), UINT64_MAX);
+  line.address_member(name33.c_str(), 1);
+  line.member(name33.c_str(), UINT64_MAX);
+  line.key(name33.c_str(), name32.c_str());
+  line.number(2);
+  line.end_object();
+  EXPECT_EQ(line.text(), "{\"" + name32 + "\":18446744073709551615,\"" + name32 +
+                             "_hex\":\"0xffffffffffffffff\",\"" + name33 + "\":1,\"" + name33 +
+                             "_hex\":\"0x1\",\"" + name33 + "\":18446744073709551615,\"" + name33 +
+                             name32 + "\":2}");
+
+  // A value kept from another writer goes in with the commas around it.
+  json_writer_t kept;
+  kept.begin_object();
+  kept.member("module", "[heap]");
+  kept.end_object();
+  line.clear();
+  line.begin_array();
+  line.raw_value(kept.text());
+  line.raw_value(kept.text());
+  line.begin_object();
+  line.key("pc_sym");
+  line.raw_value(kept.text());
+  line.member("n", 1);
+  line.end_object();
+  line.end_array();
+  EXPECT_EQ(line.text(),
+            R"([{"module":"[heap]"},{"module":"[heap]"},{"pc_sym":{"module":"[heap]"},"n":1}])");
+}
+
 TEST(JsonWriter, RealsReadBackExactly) {
   const struct {
     double value;

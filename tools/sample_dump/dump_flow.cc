@@ -4,6 +4,7 @@
 
 #include "events/qnt_render.h"
 #include "json_event.h"
+#include "symbol_output.h"
 
 namespace velkor { namespace dump {
 
@@ -24,10 +25,19 @@ dump_flow_t::dump_flow_t(std::ostream& out, dump_format_t format, const event_fi
       filter_(filter),
       header_(NULL),
       header_written_(false),
+      symbols_(nullptr),
       json_(&out) {
   // Texts from the file show control characters as \xNN: a newline in a
   // file name must not start a line that looks like an event.
   out_ << escape_texts;
+}
+
+void dump_flow_t::set_symbols(symbol_output_t* symbols) {
+  symbols_ = symbols;
+  if (symbols_ != nullptr) {
+    symbols_->set_form(format_ == format_json ? symbol_output_t::form_json
+                                              : symbol_output_t::form_text);
+  }
 }
 
 flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
@@ -38,13 +48,16 @@ flow_status_t dump_flow_t::flow_init(uint64_t flow_parameter) {
 
 flow_status_t dump_flow_t::process_event(const qnt_event_t& event) {
   write_header();
+  // The mappings change with every mmap and munmap, printed or not.
+  if (symbols_ != nullptr) symbols_->observe(event);
   if (filter_.passes(event)) {
     if (format_ == format_json) {
-      json_event_object(event, &json_);
+      json_event_object(event, &json_, symbols_);
       json_.end_line();
     } else {
       out_ << event;
       if (!is_multi_line(event.get_kind())) out_ << '\n';
+      if (symbols_ != nullptr) symbols_->write_text(event, out_);
     }
   }
   return out_ ? flow_status_ok : flow_status_done;

@@ -15,6 +15,8 @@
 
 namespace velkor { namespace dump {
 
+class symbol_output_t;
+
 enum dump_format_t {
   format_text,  // the "Container:" block, then the events' own text forms
   format_json,  // one JSON object per line: the file, then each event
@@ -33,6 +35,9 @@ class dump_flow_t : public library::quenth_flow_t {
   dump_flow_t(std::ostream& out, dump_format_t format, const event_filter_t& filter);
 
   void set_header(const library::stream_container_header_t* header) { header_ = header; }
+  // With --symbols: sees every event and adds the resolutions of the
+  // printed ones (symbol_output.h). Not owned; null: none.
+  void set_symbols(symbol_output_t* symbols);
 
   library::flow_status_t flow_init(uint64_t flow_parameter) override;
   library::flow_status_t process_event(const library::qnt_event_t& event) override;
@@ -47,6 +52,7 @@ class dump_flow_t : public library::quenth_flow_t {
   event_filter_t filter_;
   const library::stream_container_header_t* header_;
   bool header_written_;
+  symbol_output_t* symbols_;
   // Writes each JSON line straight to out_, so that a sample with millions
   // of ends is never held whole as text.
   library::json_writer_t json_;

@@ -31,19 +31,32 @@ void access_type(qnt_access_type_t type, json_writer_t* line) {
   line->member("access_type_name", get_access_type_str(type));
 }
 
+void code_member(const char* name, qnt_address_t address, json_writer_t* line,
+                 json_address_annotator_t* annotator) {
+  line->address_member(name, address);
+  if (annotator != nullptr) annotator->code_address(name, address, line);
+}
+
+void data_member(const char* name, qnt_address_t address, json_writer_t* line,
+                 json_address_annotator_t* annotator) {
+  line->address_member(name, address);
+  if (annotator != nullptr) annotator->data_address(name, address, line);
+}
+
 // read, write and prefetch share one layout.
 template <class T>
-void memory_access(const T& e, json_writer_t* line) {
-  line->address_member("pc", e.pc);
-  line->address_member("addr", e.addr);
+void memory_access(const T& e, json_writer_t* line, json_address_annotator_t* annotator) {
+  code_member("pc", e.pc, line, annotator);
+  data_member("addr", e.addr, line, annotator);
   line->member("thread_id", e.thread_id);
   line->member("size", e.size);
 }
 
-void sample_access(const qnt_sample_access_t& a, json_writer_t* line) {
+void sample_access(const qnt_sample_access_t& a, json_writer_t* line,
+                   json_address_annotator_t* annotator) {
   line->begin_object();
-  line->address_member("pc", a.pc);
-  line->address_member("addr", a.addr);
+  code_member("pc", a.pc, line, annotator);
+  data_member("addr", a.addr, line, annotator);
   line->member("time", a.time);
   line->member("stack", a.stack);
   line->member("thread", a.thread);
@@ -52,24 +65,26 @@ void sample_access(const qnt_sample_access_t& a, json_writer_t* line) {
   line->end_object();
 }
 
-void fields(const qnt_event_sample_begin_t& e, json_writer_t* line) {
+void fields(const qnt_event_sample_begin_t& e, json_writer_t* line,
+            json_address_annotator_t* annotator) {
   line->member("time", e.time);
   line->member("thread_id", e.thread_id);
   line->member("sample_id", e.sample_id);
-  line->address_member("pc", e.pc);
-  line->address_member("next_pc", e.next_pc);
-  line->address_member("addr", e.addr);
+  code_member("pc", e.pc, line, annotator);
+  code_member("next_pc", e.next_pc, line, annotator);
+  data_member("addr", e.addr, line, annotator);
   access_type(e.access_type, line);
   line->member("access_size", e.access_size);
   line->member("line_size", e.line_size);
 }
 
-void fields(const qnt_event_sample_end_t& e, json_writer_t* line) {
+void fields(const qnt_event_sample_end_t& e, json_writer_t* line,
+            json_address_annotator_t* annotator) {
   line->member("time", e.time);
   line->member("thread_id", e.thread_id);
   line->member("sample_id", e.sample_id);
-  line->address_member("pc", e.pc);
-  line->address_member("addr", e.addr);
+  code_member("pc", e.pc, line, annotator);
+  data_member("addr", e.addr, line, annotator);
   access_type(e.access_type, line);
   line->member("access_size", e.access_size);
   line->member("rdist", e.rdist);
@@ -101,7 +116,8 @@ void fields(const qnt_event_mmap_t& e, json_writer_t* line) {
   line->member("time", e.time);
 }
 
-void fields(const qnt_event_stack_t& e, json_writer_t* line) {
+void fields(const qnt_event_stack_t& e, json_writer_t* line,
+            json_address_annotator_t* annotator) {
   line->member("id", e.id);
   line->key("return_addresses");
   line->begin_array();
@@ -111,16 +127,18 @@ void fields(const qnt_event_stack_t& e, json_writer_t* line) {
   line->begin_array();
   for (qnt_address_t address : e.return_addresses) line->hex_string(address);
   line->end_array();
+  if (annotator != nullptr) annotator->return_addresses("return_addresses", e.return_addresses, line);
 }
 
-void fields(const qnt_event_sample_t& e, json_writer_t* line) {
+void fields(const qnt_event_sample_t& e, json_writer_t* line,
+            json_address_annotator_t* annotator) {
   line->key("begin");
-  sample_access(e.begin, line);
+  sample_access(e.begin, line, annotator);
   line->key("ends");
   line->begin_array();
-  for (const qnt_sample_access_t& end : e.ends) sample_access(end, line);
+  for (const qnt_sample_access_t& end : e.ends) sample_access(end, line, annotator);
   line->end_array();
-  line->address_member("next_pc", e.next_pc);
+  code_member("next_pc", e.next_pc, line, annotator);
   line->member("stack", e.stack);
   line->member("line_size", qnt_line_size_from_log(e.line_size));
   line->member("flags", e.flags);
@@ -162,16 +180,17 @@ void json_file_object(const stream_container_header_t& header, json_writer_t* li
   line->end_object();
 }
 
-void json_event_object(const qnt_event_t& event, json_writer_t* line) {
+void json_event_object(const qnt_event_t& event, json_writer_t* line,
+                       json_address_annotator_t* annotator) {
   qnt_event_kind_t kind = event.get_kind();
   line->begin_object();
   line->member("kind", kind_name(kind));
   switch (kind) {
-    case kind_read: memory_access(as<qnt_event_read_t>(event), line); break;
-    case kind_write: memory_access(as<qnt_event_write_t>(event), line); break;
-    case kind_prefetch: memory_access(as<qnt_event_prefetch_t>(event), line); break;
-    case kind_sample_begin: fields(as<qnt_event_sample_begin_t>(event), line); break;
-    case kind_sample_end: fields(as<qnt_event_sample_end_t>(event), line); break;
+    case kind_read: memory_access(as<qnt_event_read_t>(event), line, annotator); break;
+    case kind_write: memory_access(as<qnt_event_write_t>(event), line, annotator); break;
+    case kind_prefetch: memory_access(as<qnt_event_prefetch_t>(event), line, annotator); break;
+    case kind_sample_begin: fields(as<qnt_event_sample_begin_t>(event), line, annotator); break;
+    case kind_sample_end: fields(as<qnt_event_sample_end_t>(event), line, annotator); break;
     case kind_sample_period:
       line->member("sample_period", as<qnt_event_sample_period_t>(event).sample_period);
       break;
@@ -187,8 +206,8 @@ void json_event_object(const qnt_event_t& event, json_writer_t* line) {
       line->member("time", e.time);
       break;
     }
-    case kind_stack: fields(as<qnt_event_stack_t>(event), line); break;
-    case kind_sample: fields(as<qnt_event_sample_t>(event), line); break;
+    case kind_stack: fields(as<qnt_event_stack_t>(event), line, annotator); break;
+    case kind_sample: fields(as<qnt_event_sample_t>(event), line, annotator); break;
     case kind_time_mapping: fields(as<qnt_event_time_mapping_t>(event), line); break;
     case kind_local_time: {
       const qnt_event_local_time_t& e = as<qnt_event_local_time_t>(event);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
+#include "symbol_output.h"
 
 namespace po = boost::program_options;
 using namespace velkor::library;
@@ -183,6 +185,7 @@ int run(int argc, char** argv) {
        "sample_dump(1)). Events without a time are left out.")
       ("time-to", po::value<std::string>(),
        "Print only events whose time is at most this. Events without a time are left out.");
+  velkor::dump::add_symbol_options(&desc);
 
   po::variables_map vm;
   if (!velkor::program_main::parse_command_line(argc, argv, desc, &vm)) return 1;
@@ -208,12 +211,21 @@ int run(int argc, char** argv) {
     std::cerr << "Error: " << filter_error << std::endl;
     return 1;
   }
+  // --symbols: its warnings are printed after the output, like those of reading.
+  boost::shared_ptr<warning_consumer_string_t> symbol_warnings(new warning_consumer_string_t);
+  std::unique_ptr<velkor::dump::symbol_output_t> symbols;
+  std::string symbol_error;
+  if (!velkor::dump::symbol_output_from_options(vm, symbol_warnings, &symbols, &symbol_error)) {
+    std::cerr << "Error: " << symbol_error << std::endl;
+    return 1;
+  }
   if (in_file == "-") in_file.clear();
 
   output_buffer_t buffer(STDOUT_FILENO);
   std::ostream out(&buffer);
   boost::shared_ptr<held_warnings_t> warnings(new held_warnings_t);
   dump_flow_t flow(out, dump_format, filter);
+  flow.set_symbols(symbols.get());
 
   std::string failure;   // the error line, without "Error: "
   std::string location;  // where a malformed record is, when known
@@ -251,6 +263,7 @@ int run(int argc, char** argv) {
     std::cerr << "Error: Failed to write standard output: " << buffer.error() << "." << std::endl;
     return 1;
   }
+  std::cerr << symbol_warnings->get_messages();
   std::cerr << warnings->text();
   if (!failure.empty()) {
     std::cerr << "Error: " << failure << std::endl;
