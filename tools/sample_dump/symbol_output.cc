@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include <boost/filesystem.hpp>
-
 #include "support/seeded_hash.h"
+#include "symbols/symbol_options.h"
 #include "symbols/symbol_render.h"
 
 namespace velkor { namespace dump {
@@ -46,20 +45,13 @@ bool symbol_output_from_options(const po::variables_map& vm,
                                 boost::shared_ptr<warning_consumer_base_t> warnings,
                                 std::unique_ptr<symbol_output_t>* output, std::string* error) {
   output->reset();
-  std::string root;
-  if (vm.count("symfs")) {
-    root = vm["symfs"].as<std::string>();
-    if (!vm.count("symbols")) {
-      *error = "--symfs needs --symbols.";
-      return false;
-    }
-    boost::system::error_code ignored;
-    if (!root.empty() && !boost::filesystem::is_directory(root, ignored)) {
-      *error = "the --symfs folder '" + root + "' does not exist or is no folder.";
-      return false;
-    }
+  symbolizer_options_t options;
+  if (!check_symbol_options(vm.count("symbols") > 0, vm.count("symfs") > 0,
+                            vm.count("symfs") ? vm["symfs"].as<std::string>() : std::string(),
+                            &options, error)) {
+    return false;
   }
-  if (vm.count("symbols")) output->reset(new symbol_output_t(root, warnings));
+  if (vm.count("symbols")) output->reset(new symbol_output_t(options.root, warnings));
   return true;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@
 #include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
+#include "symbols/symbol_options.h"
 
 namespace po = boost::program_options;
 using namespace velkor::library;
@@ -34,15 +36,28 @@ const char* version_bring_in_version_info() { return version_id_version; }
 
 namespace {
 
+// What the command line asks for.
+struct settings_t {
+  std::string in_file;  // empty: standard input
+  bool symbols = false;
+  symbolizer_options_t symbolizer;
+};
+
 // Reads the input through the flow and prints the report. Returns the exit
 // status; exceptions that leave building or running the chain are the
 // caller's.
-int read_and_report(const std::string& in_file) {
+int read_and_report(const settings_t& settings) {
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
   sample_file_stats_t stats;
-  // An empty path reads standard input.
-  // Reading and inflating on a thread of their own, beside the counting.
-  flow_file_reader_t reader(boost::filesystem::path(in_file), &stats, warnings, read_ahead);
+  std::unique_ptr<stats_symbols_t> symbols;
+  if (settings.symbols) {
+    symbols.reset(new stats_symbols_t(settings.symbolizer, warnings));
+    stats.set_symbols(symbols.get());
+  }
+  // An empty path reads standard input. Reading and inflating run on a
+  // thread of their own, beside the counting.
+  flow_file_reader_t reader(boost::filesystem::path(settings.in_file), &stats, warnings,
+                            read_ahead);
 
   const stream_status_t status = reader.dispatch();
   // The reason of a failed write of the lines printed while reading, before
@@ -93,7 +108,8 @@ int read_and_report(const std::string& in_file) {
 }
 
 int run(int argc, char** argv) {
-  std::string in_file;
+  settings_t settings;
+  std::string& in_file = settings.in_file;
 
   const unsigned line_length = po::options_description::m_default_line_length;
   po::options_description visible("Options", line_length, line_length / 2);
@@ -101,16 +117,26 @@ int run(int argc, char** argv) {
       ("help,h", "Print this help message.")
       ("in-file,i", po::value<std::string>(&in_file),
        "Specifies the input file. If no file is specified stdin is used.");
+  // Beyond the options above, whose help text (--help) stays as it is:
+  // --help-all lists them after the others.
+  po::options_description further("Further options", line_length, line_length / 2);
+  further.add_options()
+      ("help-all", "Print the help of every option.")
+      ("symbols",
+       "Show each listed program counter's function, offset, source line and module, "
+       "resolved against the mappings in force when it was first counted.")
+      ("symfs", po::value<std::string>(),
+       "With --symbols: look up the recorded modules and their debug files under this folder "
+       "(DIR/usr/bin/app for /usr/bin/app).")
+      ("version", "Print the program name and version.");
   // Collects every positional argument, however many, so that all of them
-  // get the one clear refusal below (and help still wins over them). The
-  // version switch is hidden too: the help text stays as it is.
+  // get the one clear refusal below (and help still wins over them).
   po::options_description hidden("Options", line_length, line_length / 2);
   hidden.add_options()
       ("positional-args",
-       po::value<std::vector<std::string> >()->zero_tokens()->composing(), "")
-      ("version", "");
+       po::value<std::vector<std::string> >()->zero_tokens()->composing(), "");
   po::options_description all("Options", line_length, line_length / 2);
-  all.add(visible).add(hidden);
+  all.add(visible).add(further).add(hidden);
   po::positional_options_description positional;
   positional.add("positional-args", -1);
 
@@ -130,14 +156,26 @@ int run(int argc, char** argv) {
     std::cerr << visible << std::endl;
     return 0;
   }
+  if (vm.count("help-all")) {
+    std::cerr << visible << "\n" << further << std::endl;
+    return 0;
+  }
   if (vm.count("version")) return velkor::program_main::print_version("sample_stats");
   if (vm.count("positional-args")) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;
   }
+  settings.symbols = vm.count("symbols") > 0;
+  std::string symbol_error;
+  if (!check_symbol_options(settings.symbols, vm.count("symfs") > 0,
+                            vm.count("symfs") ? vm["symfs"].as<std::string>() : std::string(),
+                            &settings.symbolizer, &symbol_error)) {
+    std::cerr << "Error: " << symbol_error << std::endl;
+    return 1;
+  }
 
   try {
-    return read_and_report(in_file);
+    return read_and_report(settings);
   } catch (const codec_exception_t& e) {
     // A malformed record, an unsupported format version: no report, but
     // where the fault is.

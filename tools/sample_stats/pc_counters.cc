@@ -39,21 +39,23 @@ void pc_counters_t::remove_run(uint32_t run) {
   free_runs_.push_back(run);
 }
 
-void pc_counters_t::increment(library::qnt_address_t pc) {
+const pc_count_t& pc_counters_t::increment(library::qnt_address_t pc, bool* inserted) {
   count_order_t& order = table_.get<by_count>();
   auto& pcs = table_.get<by_pc>();
   auto found = pcs.find(pc);
-  if (found == pcs.end()) {
+  *inserted = found == pcs.end();
+  if (*inserted) {
     // After every entry of count 1, which can only be the first run.
     if (first_run_ != none && runs_[first_run_].count == 1) {
       run_t& ones = runs_[first_run_];
-      entry_t entry = order.insert(std::next(ones.last), pc_count_t{pc, 1, first_run_}).first;
+      entry_t entry =
+          order.insert(std::next(ones.last), pc_count_t{pc, 1, first_run_, no_location}).first;
       ones.last = entry;
-    } else {
-      entry_t entry = order.push_front(pc_count_t{pc, 1, none}).first;
-      add_run(1, entry, none);
+      return *entry;
     }
-    return;
+    entry_t entry = order.push_front(pc_count_t{pc, 1, none, no_location}).first;
+    add_run(1, entry, none);
+    return *entry;
   }
 
   entry_t entry = table_.project<by_count>(found);
@@ -79,7 +81,7 @@ void pc_counters_t::increment(library::qnt_address_t pc) {
       runs_[run].last = std::prev(entry);
       add_run(count + 1, entry, run);
     }
-    return;
+    return *entry;
   }
 
   // The next entry has the same count: the entry moves behind every entry
@@ -93,6 +95,7 @@ void pc_counters_t::increment(library::qnt_address_t pc) {
     order.relocate(std::next(runs_[run].last), entry);
     add_run(count + 1, entry, run);
   }
+  return *entry;
 }
 
 }}  // namespace velkor::sample_stats

@@ -25,10 +25,15 @@ struct by_count {};
 
 struct pc_count_t {
   library::qnt_address_t pc;
-  // Neither is a key of an index: both change in place.
+  // None is a key of an index: all change in place.
   mutable uint64_t count;
   mutable uint32_t group;  // the run of equal counts it belongs to
+  // Where the pc was when it was first counted, for the names of the report
+  // (an index the caller keeps); no_location when not asked for.
+  mutable uint32_t location;
 };
+
+const uint32_t no_location = UINT32_MAX;
 
 // The counters in ascending order of count. Among equal counts the order is
 // that of placement: an entry inserted or re-placed goes after the entries of
@@ -54,8 +59,9 @@ class pc_counters_t {
       table_t;
   typedef table_t::index<by_count>::type count_order_t;
 
-  // Adds one to the count of pc, inserting (pc, 1) when it is new.
-  void increment(library::qnt_address_t pc);
+  // Adds one to the count of pc, inserting (pc, 1) when it is new; returns
+  // its entry, and whether it is new.
+  const pc_count_t& increment(library::qnt_address_t pc, bool* inserted);
 
   // The entries in ascending order of count, as described above.
   const count_order_t& by_count_order() const { return table_.get<by_count>(); }
@@ -86,7 +92,8 @@ class pc_counters_t {
 
 // Adds one to the count of pc; the name the statistics flow uses.
 inline void inc_pc_counter(pc_counters_t& counters, library::qnt_address_t pc) {
-  counters.increment(pc);
+  bool inserted;
+  counters.increment(pc, &inserted);
 }
 
 }}  // namespace velkor::sample_stats

@@ -38,7 +38,7 @@ void sample_file_stats_t::add_sample_begin_stats(const qnt_event_sample_begin_t&
   line_size_stat_t& stat = stat_for(begin.line_size);
   ++stat.kind_counts[kind_sample_begin][begin.access_type];
   stat.begin_times.insert(begin.time);
-  inc_pc_counter(stat.begin_pcs, begin.pc);
+  count_pc(stat.begin_pcs, begin.pc);
   if (begin.time > max_time_) max_time_ = begin.time;
   time_bucket_add(begin.time);
 }
@@ -47,7 +47,7 @@ void sample_file_stats_t::count_end(line_size_stat_t& stat, uint64_t time, qnt_a
                                     qnt_access_type_t access_type) {
   ++stat.kind_counts[kind_sample_end][access_type];
   stat.end_times.insert(time);
-  inc_pc_counter(stat.end_pcs, pc);
+  count_pc(stat.end_pcs, pc);
   if (time > max_time_) max_time_ = time;
 }
 
@@ -87,7 +87,7 @@ void sample_file_stats_t::add_sample_stats(const qnt_event_sample_t& event) {
   const qnt_sample_access_t& begin = event.begin;
   ++stat.kind_counts[kind_sample_begin][begin.access_type];
   stat.begin_times.insert(begin.time);
-  inc_pc_counter(stat.begin_pcs, begin.pc);
+  count_pc(stat.begin_pcs, begin.pc);
   time_bucket_add(begin.time);
 
   if (!event.ends.empty()) {
@@ -163,6 +163,12 @@ flow_status_t sample_file_stats_t::sample_period(const qnt_event_sample_period_t
 
 flow_status_t sample_file_stats_t::mmap(const qnt_event_mmap_t& event) {
   print_mmap(event);
+  if (symbols_ != nullptr) symbols_->observe(event);
+  return flow_status_ok;
+}
+
+flow_status_t sample_file_stats_t::munmap(const qnt_event_munmap_t& event) {
+  if (symbols_ != nullptr) symbols_->observe(event);
   return flow_status_ok;
 }
 

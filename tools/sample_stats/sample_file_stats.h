@@ -22,6 +22,7 @@
 #include "events/qnt_types.h"
 #include "flow/quenth_flow.h"
 #include "pc_counters.h"
+#include "stats_symbols.h"
 #include "support/seeded_hash.h"
 
 namespace velkor { namespace sample_stats {
@@ -129,6 +130,11 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   // Twenty empty buckets of width 1, nothing counted.
   sample_file_stats_t();
 
+  // With symbols (not owned; null: none), the mappings are followed and
+  // every pc gets its place the first time a counter counts it.
+  void set_symbols(stats_symbols_t* symbols) { symbols_ = symbols; }
+  stats_symbols_t* symbols() const { return symbols_; }
+
   // Every handler answers flow_status_ok.
   flow_status_t sample_begin(const library::qnt_event_sample_begin_t& event) override;
   flow_status_t sample_end(const library::qnt_event_sample_end_t& event) override;
@@ -136,6 +142,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   flow_status_t acquisition_begin(const library::qnt_event_acquisition_begin_t& event) override;
   flow_status_t acquisition_end(const library::qnt_event_acquisition_end_t& event) override;
   flow_status_t mmap(const library::qnt_event_mmap_t& event) override;
+  flow_status_t munmap(const library::qnt_event_munmap_t& event) override;
   flow_status_t stack(const library::qnt_event_stack_t& event) override;
   flow_status_t sample(const library::qnt_event_sample_t& event) override;
   flow_status_t burst_begin(const library::qnt_event_burst_begin_t& event) override;
@@ -189,6 +196,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   // Largest sample time counted (begins of separate events, all ends).
   uint64_t max_time_ = 0;
   line_stats_t line_stats_;
+  stats_symbols_t* symbols_ = nullptr;
   // What counting needs of a separate begin or end that waits for its
   // partner: the line size of a begin; the time, pc and type of an end.
   struct pending_end_t {
@@ -198,6 +206,12 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   };
   // The statistics of a line size, created on first use.
   line_size_stat_t& stat_for(qnt_line_size_t line_size);
+  // Adds one to the count of pc; with symbols, a new pc gets its place.
+  void count_pc(pc_counters_t& counters, qnt_address_t pc) {
+    bool inserted;
+    const pc_count_t& entry = counters.increment(pc, &inserted);
+    if (inserted && symbols_ != nullptr) entry.location = symbols_->locate(pc);
+  }
   // Counts an end under the given line size.
   void count_end(line_size_stat_t& stat, uint64_t time, qnt_address_t pc,
                  qnt_access_type_t access_type);

@@ -70,12 +70,15 @@ uint64_t sum_of_kind(const line_size_stat_t& stat, qnt_event_kind_t kind) {
   return sum;
 }
 
-// Largest counts first, at most ten lines.
-void print_top_pcs(std::ostream& os, const pc_counters_t& counters) {
+// Largest counts first, at most ten lines; with symbols each line gains two
+// blanks and the pc's resolution.
+void print_top_pcs(std::ostream& os, const pc_counters_t& counters, stats_symbols_t* symbols) {
   const pc_counters_t::count_order_t& by_counts = counters.by_count_order();
   int printed = 0;
   for (auto it = by_counts.rbegin(); it != by_counts.rend() && printed < 10; ++it, ++printed) {
-    os << "    " << it->pc << ", " << it->count << " samples\n";
+    os << "    " << it->pc << ", " << it->count << " samples";
+    if (symbols != nullptr && it->location != no_location) os << "  " << symbols->text(it->location);
+    os << "\n";
   }
 }
 
@@ -112,9 +115,9 @@ void print_line_size_section(const sample_file_stats_t& stats, qnt_line_size_t l
      << "\n";
   os << "  Dangling samples:     " << stat.danglings << "\n";
   os << "  Top sample begin pcs:\n";
-  print_top_pcs(os, stat.begin_pcs);
+  print_top_pcs(os, stat.begin_pcs, stats.symbols());
   os << "  Top sample end pcs:\n";
-  print_top_pcs(os, stat.end_pcs);
+  print_top_pcs(os, stat.end_pcs, stats.symbols());
   if (stats.burst_count() != 0) {
     os << "  Burst begin events: " << stats.burst_begins().size() << "\n";
     os << "  Burst end events: " << stats.burst_ends().size() << "\n";

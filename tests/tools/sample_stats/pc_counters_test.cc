@@ -82,7 +82,8 @@ void expect_same_order(const std::vector<uint64_t>& pcs, size_t check_every) {
   pc_counters_t counters;
   for (size_t i = 0; i < pcs.size(); ++i) {
     reference_increment(reference, pcs[i]);
-    counters.increment(qnt_address_t(pcs[i]));
+    bool inserted;
+    counters.increment(qnt_address_t(pcs[i]), &inserted);
     if ((i + 1) % check_every == 0 || i + 1 == pcs.size()) {
       ASSERT_EQ(order_of(counters), order_of(reference)) << "after step " << i;
     }

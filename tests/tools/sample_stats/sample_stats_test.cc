@@ -258,6 +258,18 @@ TEST(SampleStats, CommandLine) {
       {"help", {"--help"}, {0, "", help}},
       {"short help", {"-h"}, {0, "", help}},
       {"help wins over positional arguments", {"-h", "x", "y"}, {0, "", help}},
+      // --help keeps its text; --help-all adds what came later.
+      {"help of every option", {"--help-all"},
+       {0, "",
+        help.substr(0, help.size() - 1) + "\nFurther options:\n"
+        "  --help-all            Print the help of every option.\n"
+        "  --symbols             Show each listed program counter's function, offset, \n"
+        "                        source line and module, resolved against the mappings \n"
+        "                        in force when it was first counted.\n"
+        "  --symfs arg           With --symbols: look up the recorded modules and their \n"
+        "                        debug files under this folder (DIR/usr/bin/app for \n"
+        "                        /usr/bin/app).\n"
+        "  --version             Print the program name and version.\n\n"}},
       // A hidden option: the help text does not change.
       {"version", {"--version"}, {0, "sample_stats unknown\n", ""}},
       {"version reads nothing", {"--version", "-i", "/nonexistent/in.smp"},
