@@ -1,5 +1,6 @@
 #include "flow/flow_file_reader.h"
 
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -17,6 +18,7 @@ const size_t ahead_items = 4;
 flow_file_reader_t::ahead_t::ahead_t()
     : queue(ahead_items),
       writer(&queue, ahead_buffer_size),
+      route(&writer),
       warnings(new read_ahead_warnings_t(&queue, &writer)) {}
 
 std::unique_ptr<flow_file_reader_t::ahead_t> flow_file_reader_t::make_ahead(
@@ -31,7 +33,7 @@ flow_file_reader_t::flow_file_reader_t(const boost::filesystem::path& path, quen
     : decoder(flow, warnings),
       warnings_(warnings),
       ahead_(make_ahead(mode)),
-      container_reader(ahead_ ? static_cast<stream_t*>(&ahead_->writer) : &decoder,
+      container_reader(ahead_ ? static_cast<stream_t*>(&ahead_->route) : &decoder,
                        ahead_ ? ahead_->warnings : warnings),
       file_reader(path, &container_reader) {}
 
@@ -41,7 +43,7 @@ flow_file_reader_t::flow_file_reader_t(FILE* file, quenth_flow_t* flow,
     : decoder(flow, warnings),
       warnings_(warnings),
       ahead_(make_ahead(file != NULL && fileno(file) >= 0 ? mode : read_in_caller)),
-      container_reader(ahead_ ? static_cast<stream_t*>(&ahead_->writer) : &decoder,
+      container_reader(ahead_ ? static_cast<stream_t*>(&ahead_->route) : &decoder,
                        ahead_ ? ahead_->warnings : warnings),
       file_reader(file, &container_reader) {}
 
@@ -52,29 +54,41 @@ stream_status_t flow_file_reader_t::dispatch() {
   return dispatch_ahead();
 }
 
+void flow_file_reader_t::read_into_queue() {
+  read_ahead_queue_t& queue = ahead_->queue;
+  read_ahead_item_t end;
+  end.kind = read_ahead_item_t::item_end;
+  try {
+    // While the input holds nothing new (a pipe), what has been read goes
+    // to the decoder at once rather than when a queue item is full.
+    end.status = file_reader.dispatch_until(queue.stop_flag(), queue.wake_fd(),
+                                            [this] { ahead_->writer.push_pending(); });
+    // Bytes a stage passed on before it failed are decoded before the
+    // failure, as they would be in one thread.
+    ahead_->writer.push_pending();
+  } catch (...) {
+    end.status = stream_status_error;
+    end.exception = std::current_exception();
+  }
+  queue.push(std::move(end));
+}
+
 // The reading thread runs the file reader, the container reader and the
 // inflate stage into the queue; this thread decodes what comes out of it,
 // passes on the warnings where they came, and stops the reading thread when
 // it wants no more.
 stream_status_t flow_file_reader_t::dispatch_ahead() {
   read_ahead_queue_t& queue = ahead_->queue;
-  std::thread reading([this, &queue] {
-    read_ahead_item_t end;
-    end.kind = read_ahead_item_t::item_end;
-    try {
-      // While the input holds nothing new (a pipe), what has been read goes
-      // to the decoder at once rather than when a queue item is full.
-      end.status = file_reader.dispatch_until(queue.stop_flag(), queue.wake_fd(),
-                                              [this] { ahead_->writer.push_pending(); });
-      // Bytes a stage passed on before it failed are decoded before the
-      // failure, as they would be in one thread.
-      ahead_->writer.push_pending();
-    } catch (...) {
-      end.status = stream_status_error;
-      end.exception = std::current_exception();
-    }
-    queue.push(std::move(end));
-  });
+  std::thread reading;
+  try {
+    reading = std::thread(&flow_file_reader_t::read_into_queue, this);
+  } catch (const std::system_error&) {
+    // No thread to be had (a limit on threads or on memory): everything in
+    // this one, as without reading ahead.
+    ahead_->route.set_target(&decoder);
+    ahead_->warnings->pass_on_to(warnings_.get());
+    return file_reader.dispatch();
+  }
 
   stream_status_t result = stream_status_ok;
   std::exception_ptr failure;

@@ -30,8 +30,9 @@ enum flow_read_mode_t {
   // sink the same warnings in the same order among them, as in the caller's
   // thread alone. The file's descriptor is read directly: an adopted stream
   // must not have been read from. A stream without a descriptor is read in
-  // the caller's thread. After a flow stopped early the reading thread may
-  // have read further than one thread would have: trailing_bytes() and
+  // the caller's thread, and so is everything when no thread can be
+  // started. After a flow stopped early the reading thread may have read
+  // further than one thread would have: trailing_bytes() and
   // failure_reason() then describe that.
   read_ahead,
 };
@@ -79,6 +80,7 @@ class flow_file_reader_t {
     ahead_t();
     read_ahead_queue_t queue;
     read_ahead_writer_t writer;
+    read_ahead_route_t route;  // the container reader's next
     boost::shared_ptr<read_ahead_warnings_t> warnings;
   };
 
@@ -87,6 +89,9 @@ class flow_file_reader_t {
 
   static std::unique_ptr<ahead_t> make_ahead(flow_read_mode_t mode);
   stream_status_t dispatch_ahead();
+  // The reading thread: the file reader, the container reader and the
+  // inflate stage into the queue, then the end item.
+  void read_into_queue();
 
   // Constructed in this order, destroyed source first.
   qnt_decoder_binary_t decoder;

@@ -108,6 +108,10 @@ void read_ahead_writer_t::push_pending() {
 }
 
 void read_ahead_warnings_t::warn(const warning_const_ptr_t& w) {
+  if (direct_ != nullptr) {
+    direct_->warn(w);
+    return;
+  }
   writer_->push_pending();
   read_ahead_item_t item;
   item.kind = read_ahead_item_t::item_warning;

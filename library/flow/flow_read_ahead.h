@@ -101,18 +101,38 @@ class read_ahead_writer_t : public stream_t {
 };
 
 // The warning sink of the stages on the reading thread: each warning is
-// queued after the bytes that came before it.
+// queued after the bytes that came before it, or, once told to pass them on
+// directly (no reading thread after all), handed to that sink.
 class read_ahead_warnings_t : public warning_consumer_base_t {
  public:
   read_ahead_warnings_t(read_ahead_queue_t* queue, read_ahead_writer_t* writer)
-      : queue_(queue), writer_(writer) {}
+      : queue_(queue), writer_(writer), direct_(nullptr) {}
 
   void warn(const warning_const_ptr_t& w) override;
   using warning_consumer_base_t::warn;
 
+  void pass_on_to(warning_consumer_base_t* sink) { direct_ = sink; }
+
  private:
   read_ahead_queue_t* queue_;
   read_ahead_writer_t* writer_;
+  warning_consumer_base_t* direct_;
+};
+
+// Forwards everything to a target that may be changed before the first
+// block: the queue, or the decoder itself when no reading thread could be
+// started.
+class read_ahead_route_t : public stream_t {
+ public:
+  explicit read_ahead_route_t(stream_t* target) : target_(target) {}
+  void set_target(stream_t* target) { target_ = target; }
+  stream_status_t process_data(const char* data, size_t length) override {
+    return target_->process_data(data, length);
+  }
+  stream_status_t flush() override { return target_->flush(); }
+
+ private:
+  stream_t* target_;
 };
 
 }}  // namespace velkor::library
