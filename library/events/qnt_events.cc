@@ -1,5 +1,7 @@
 #include "events/qnt_events.h"
 
+#include <cassert>
+
 namespace velkor { namespace library {
 
 // Every comparison first asks `other` for its kind; only an event of the same
@@ -145,6 +147,44 @@ std::unique_ptr<qnt_event_t> qnt_event_clone(const qnt_event_t& event) {
     case kind_contexts: return copy_as<qnt_event_contexts_t>(event);
   }
   return nullptr;
+}
+
+// ---- Kind names ------------------------------------------------------------------
+
+namespace {
+
+const char* const kind_name_table[qnt_event_kind_count] = {
+    "read",          "write",           "prefetch",          "sample_begin",
+    "sample_end",    "sample_period",   "acquisition_begin", "acquisition_end",
+    "mmap",          "munmap",          "stack",             "sample",
+    "time_mapping",  "local_time",      "burst_begin",       "burst_end",
+    "contexts",
+};
+
+}  // namespace
+
+const char* kind_name(qnt_event_kind_t kind) {
+  assert(static_cast<unsigned>(kind) < qnt_event_kind_count);
+  return kind_name_table[kind];
+}
+
+bool kind_by_name(const std::string& name, qnt_event_kind_t* kind) {
+  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
+    if (name == kind_name_table[k]) {
+      *kind = static_cast<qnt_event_kind_t>(k);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string kind_names() {
+  std::string all;
+  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
+    if (k > 0) all += ", ";
+    all += kind_name_table[k];
+  }
+  return all;
 }
 
 }}  // namespace velkor::library

@@ -38,6 +38,14 @@ enum qnt_event_kind_t {
 
 const unsigned qnt_event_kind_count = 17;
 
+// The name of each kind, that of its flow handler ("read", ..., "contexts"):
+// how sample_dump's --kind and the JSON forms name kinds.
+const char* kind_name(qnt_event_kind_t kind);
+// The kind of that name; false when there is none.
+bool kind_by_name(const std::string& name, qnt_event_kind_t* kind);
+// All names in kind order, separated by ", ".
+std::string kind_names();
+
 // ---- Base ----------------------------------------------------------------------
 
 // An event. get_kind() names the concrete class: code that needs the fields

@@ -3,12 +3,13 @@
 #include <cassert>
 
 #include "events/qnt_render.h"
-#include "json_event.h"
 #include "symbol_output.h"
 
 namespace velkor { namespace dump {
 
 using namespace library;
+
+const char* const json_format_name = "sample_dump-json";
 
 namespace {
 
@@ -68,7 +69,12 @@ void dump_flow_t::write_header() {
   assert(header_ != NULL);
   header_written_ = true;
   if (format_ == format_json) {
-    json_file_object(*header_, &json_);
+    json_.begin_object();
+    json_.member("format", json_format_name);
+    json_.member("format_version", json_format_version);
+    json_.key("container");
+    json_container_object(*header_, &json_);
+    json_.end_object();
     json_.end_line();
   } else {
     out_ << *header_;

@@ -1,6 +1,7 @@
 // The flow of sample_dump: writes the container header of the file, then
 // every event that passes the filter, one after the other, in the library's
-// text forms or as JSON lines (json_event.h).
+// text forms or as JSON lines (events/event_json.h), the first line naming
+// the format: {"format":"sample_dump-json","format_version":1,"container":{...}}.
 #ifndef TOOLS_SAMPLE_DUMP_DUMP_FLOW_H_
 #define TOOLS_SAMPLE_DUMP_DUMP_FLOW_H_
 
@@ -8,6 +9,7 @@
 #include <ostream>
 
 #include "event_filter.h"
+#include "events/event_json.h"
 #include "events/qnt_events.h"
 #include "flow/quenth_flow.h"
 #include "stream/stream_container.h"
@@ -16,6 +18,11 @@
 namespace velkor { namespace dump {
 
 class symbol_output_t;
+
+// Name and version of the JSON layout, given in the first line. The version
+// changes when a change could break a script.
+extern const char* const json_format_name;  // "sample_dump-json"
+const unsigned json_format_version = 1;
 
 enum dump_format_t {
   format_text,  // the "Container:" block, then the events' own text forms

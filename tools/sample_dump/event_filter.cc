@@ -9,46 +9,12 @@ using namespace library;
 
 namespace {
 
-const char* const names[qnt_event_kind_count] = {
-    "read",          "write",           "prefetch",          "sample_begin",
-    "sample_end",    "sample_period",   "acquisition_begin", "acquisition_end",
-    "mmap",          "munmap",          "stack",             "sample",
-    "time_mapping",  "local_time",      "burst_begin",       "burst_end",
-    "contexts",
-};
-
 template <class T>
 const T& as(const qnt_event_t& event) {
   return static_cast<const T&>(event);
 }
 
 }  // namespace
-
-// ---- Kind names ------------------------------------------------------------------
-
-const char* kind_name(qnt_event_kind_t kind) {
-  assert(static_cast<unsigned>(kind) < qnt_event_kind_count);
-  return names[kind];
-}
-
-bool kind_by_name(const std::string& name, qnt_event_kind_t* kind) {
-  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
-    if (name == names[k]) {
-      *kind = static_cast<qnt_event_kind_t>(k);
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string kind_names() {
-  std::string all;
-  for (unsigned k = 0; k < qnt_event_kind_count; ++k) {
-    if (k > 0) all += ", ";
-    all += names[k];
-  }
-  return all;
-}
 
 // ---- The filter ------------------------------------------------------------------
 

@@ -1,6 +1,5 @@
-// Which events sample_dump prints: the names by which the command line
-// selects event kinds, and the filter that combines the choices of kinds,
-// threads and a time range. Used by the dump flow and the JSON form.
+// Which events sample_dump prints: the filter that combines the choices of
+// kinds, threads and a time range. Used by the dump flow.
 #ifndef TOOLS_SAMPLE_DUMP_EVENT_FILTER_H_
 #define TOOLS_SAMPLE_DUMP_EVENT_FILTER_H_
 
@@ -12,15 +11,6 @@
 #include "events/qnt_events.h"
 
 namespace velkor { namespace dump {
-
-// ---- Kind names ------------------------------------------------------------------
-
-// The handler name of each kind ("read", ..., "contexts"), indexed by kind.
-const char* kind_name(library::qnt_event_kind_t kind);
-// The kind whose handler has this name; false when there is none.
-bool kind_by_name(const std::string& name, library::qnt_event_kind_t* kind);
-// All names in kind order, separated by ", ".
-std::string kind_names();
 
 typedef std::bitset<library::qnt_event_kind_count> kind_set_t;
 

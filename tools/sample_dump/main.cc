@@ -89,9 +89,9 @@ bool parse_filter(const po::variables_map& vm, event_filter_t* filter, std::stri
     kind_set_t kinds;
     for (const std::string& name : split_commas(vm["kind"].as<std::vector<std::string> >())) {
       qnt_event_kind_t kind;
-      if (!velkor::dump::kind_by_name(name, &kind)) {
+      if (!kind_by_name(name, &kind)) {
         *error = "unknown event kind '" + name + "'; the kinds are " +
-                 velkor::dump::kind_names() + ".";
+                 kind_names() + ".";
         return false;
       }
       kinds.set(kind);

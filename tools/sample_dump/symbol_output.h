@@ -29,7 +29,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "events/qnt_events.h"
-#include "json_event.h"
+#include "events/event_json.h"
 #include "support/json_writer.h"
 #include "support/warning_consumer.h"
 #include "symbols/symbol_resolver.h"
@@ -53,7 +53,7 @@ bool symbol_output_from_options(const boost::program_options::variables_map& vm,
 
 // ---- The output ------------------------------------------------------------
 
-class symbol_output_t : public json_address_annotator_t {
+class symbol_output_t : public library::json_address_annotator_t {
  public:
   enum form_t { form_text, form_json };
 

@@ -49,11 +49,11 @@ const pc_count_t& pc_counters_t::increment(library::qnt_address_t pc, bool* inse
     if (first_run_ != none && runs_[first_run_].count == 1) {
       run_t& ones = runs_[first_run_];
       entry_t entry =
-          order.insert(std::next(ones.last), pc_count_t{pc, 1, first_run_, no_location}).first;
+          order.insert(std::next(ones.last), pc_count_t{pc, 1, first_run_, no_location, no_location}).first;
       ones.last = entry;
       return *entry;
     }
-    entry_t entry = order.push_front(pc_count_t{pc, 1, none, no_location}).first;
+    entry_t entry = order.push_front(pc_count_t{pc, 1, none, no_location, no_location}).first;
     add_run(1, entry, none);
     return *entry;
   }

@@ -31,6 +31,9 @@ struct pc_count_t {
   // Where the pc was when it was first counted, for the names of the report
   // (an index the caller keeps); no_location when not asked for.
   mutable uint32_t location;
+  // The reuse times of its samples (an index the caller keeps), or
+  // no_location.
+  mutable uint32_t reuse;
 };
 
 const uint32_t no_location = UINT32_MAX;
@@ -62,6 +65,12 @@ class pc_counters_t {
   // Adds one to the count of pc, inserting (pc, 1) when it is new; returns
   // its entry, and whether it is new.
   const pc_count_t& increment(library::qnt_address_t pc, bool* inserted);
+
+  // The entry of pc, or null.
+  const pc_count_t* find(library::qnt_address_t pc) const {
+    auto found = table_.get<by_pc>().find(pc);
+    return found == table_.get<by_pc>().end() ? nullptr : &*found;
+  }
 
   // The entries in ascending order of count, as described above.
   const count_order_t& by_count_order() const { return table_.get<by_count>(); }

@@ -1,5 +1,6 @@
 #include "sample_file_stats.h"
 
+#include "stats_model.h"
 #include "stats_report.h"
 
 #include <iterator>
@@ -43,6 +44,21 @@ void sample_file_stats_t::add_sample_begin_stats(const qnt_event_sample_begin_t&
   time_bucket_add(begin.time);
 }
 
+void sample_file_stats_t::add_reuse(line_size_stat_t& stat, const pc_count_t& begin,
+                                    uint64_t begin_time, uint64_t end_time) {
+  if (end_time < begin_time) {
+    ++stat.ends_before_begins;
+    return;
+  }
+  const unsigned bucket = reuse_bucket(end_time - begin_time);
+  stat.reuse.add_to_bucket(bucket, 1);
+  if (begin.reuse == no_location) {
+    begin.reuse = static_cast<uint32_t>(stat.pc_reuse.size());
+    stat.pc_reuse.emplace_back();
+  }
+  stat.pc_reuse[begin.reuse].add_to_bucket(bucket, 1);
+}
+
 void sample_file_stats_t::count_end(line_size_stat_t& stat, uint64_t time, qnt_address_t pc,
                                     qnt_access_type_t access_type) {
   ++stat.kind_counts[kind_sample_end][access_type];
@@ -60,11 +76,12 @@ flow_status_t sample_file_stats_t::sample_begin(const qnt_event_sample_begin_t& 
   add_sample_begin_stats(event);
   auto end = pending_ends_.find(event.sample_id);
   if (end != pending_ends_.end()) {
-    count_end(stat_for(event.line_size), end->second.time, end->second.pc,
-              end->second.access_type);
+    line_size_stat_t& stat = stat_for(event.line_size);
+    count_end(stat, end->second.time, end->second.pc, end->second.access_type);
+    if (reuse_) add_reuse(stat, *stat.begin_pcs.find(event.pc), event.time, end->second.time);
     pending_ends_.erase(end);
   } else {
-    pending_begins_[event.sample_id] = event.line_size;
+    pending_begins_[event.sample_id] = pending_begin_t{event.line_size, event.time, event.pc};
   }
   return flow_status_ok;
 }
@@ -72,7 +89,11 @@ flow_status_t sample_file_stats_t::sample_begin(const qnt_event_sample_begin_t& 
 flow_status_t sample_file_stats_t::sample_end(const qnt_event_sample_end_t& event) {
   auto begin = pending_begins_.find(event.sample_id);
   if (begin != pending_begins_.end()) {
-    count_end(stat_for(begin->second), event.time, event.pc, event.access_type);
+    line_size_stat_t& stat = stat_for(begin->second.line_size);
+    count_end(stat, event.time, event.pc, event.access_type);
+    if (reuse_) {
+      add_reuse(stat, *stat.begin_pcs.find(begin->second.pc), begin->second.time, event.time);
+    }
     pending_begins_.erase(begin);
   } else {
     auto stored = pending_ends_.insert({event.sample_id, pending_end_t{}});
@@ -87,12 +108,19 @@ void sample_file_stats_t::add_sample_stats(const qnt_event_sample_t& event) {
   const qnt_sample_access_t& begin = event.begin;
   ++stat.kind_counts[kind_sample_begin][begin.access_type];
   stat.begin_times.insert(begin.time);
-  count_pc(stat.begin_pcs, begin.pc);
+  const pc_count_t& begin_entry = count_pc(stat.begin_pcs, begin.pc);
   time_bucket_add(begin.time);
 
   if (!event.ends.empty()) {
     const qnt_sample_access_t& first = event.ends.front();
     count_end(stat, first.time, first.pc, first.access_type);
+    if (reuse_) add_reuse(stat, begin_entry, begin.time, first.time);
+  } else if (reuse_) {
+    if (event.flags & 1) {
+      ++stat.killed;
+    } else {
+      ++stat.without_ends;
+    }
   }
 
   ++stat.access_type_counts[begin.access_type];
@@ -147,22 +175,38 @@ flow_status_t sample_file_stats_t::burst_end(const qnt_event_burst_end_t& event)
 }
 
 flow_status_t sample_file_stats_t::acquisition_begin(const qnt_event_acquisition_begin_t& event) {
-  print_acquisition_begin(event);
+  if (print_events_) {
+    print_acquisition_begin(event);
+  } else {
+    keep(event);
+  }
   return flow_status_ok;
 }
 
 flow_status_t sample_file_stats_t::acquisition_end(const qnt_event_acquisition_end_t& event) {
-  print_acquisition_end(event);
+  if (print_events_) {
+    print_acquisition_end(event);
+  } else {
+    keep(event);
+  }
   return flow_status_ok;
 }
 
 flow_status_t sample_file_stats_t::sample_period(const qnt_event_sample_period_t& event) {
-  print_sample_period(event);
+  if (print_events_) {
+    print_sample_period(event);
+  } else {
+    keep(event);
+  }
   return flow_status_ok;
 }
 
 flow_status_t sample_file_stats_t::mmap(const qnt_event_mmap_t& event) {
-  print_mmap(event);
+  if (print_events_) {
+    print_mmap(event);
+  } else {
+    keep(event);
+  }
   if (symbols_ != nullptr) symbols_->observe(event);
   return flow_status_ok;
 }
@@ -176,7 +220,7 @@ flow_status_t sample_file_stats_t::munmap(const qnt_event_munmap_t& event) {
 
 void sample_file_stats_t::count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat) {
   for (const auto& pending : pending_begins_) {
-    if (pending.second == line_size) ++stat.danglings;
+    if (pending.second.line_size == line_size) ++stat.danglings;
   }
 }
 
@@ -186,7 +230,7 @@ void sample_file_stats_t::count_all_danglings() {
 
 void sample_file_stats_t::print_line_size_stats(qnt_line_size_t line_size,
                                                 const line_size_stat_t& stat) const {
-  print_line_size_section(*this, line_size, stat);
+  print_line_size_section(build_line_size_report(*this, line_size, stat, 10), symbols_);
 }
 
 }}  // namespace velkor::sample_stats

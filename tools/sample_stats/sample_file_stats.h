@@ -12,11 +12,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include <absl/container/flat_hash_map.h>
 
+#include "analysis/reuse_histogram.h"
 #include "distinct_times.h"
 #include "events/qnt_events.h"
 #include "events/qnt_types.h"
@@ -116,6 +118,15 @@ struct line_size_stat_t {
   uint64_t danglings = 0;
   // Access types of every access of the complete sample events.
   access_type_counts_t access_type_counts;
+
+  // With reuse times counted (set_reuse): the first end's time less the
+  // begin's of every sample with an end, the samples without one by why,
+  // and the reuse times of each begin pc (pc_count_t::reuse indexes them).
+  library::reuse_histogram_t reuse;
+  uint64_t killed = 0;               // complete samples flagged killed, without ends
+  uint64_t without_ends = 0;         // other complete samples without ends
+  uint64_t ends_before_begins = 0;   // an end whose time is before its begin's
+  std::vector<library::reuse_histogram_t> pc_reuse;
 };
 
 // ---- The flow -------------------------------------------------------------------
@@ -134,6 +145,15 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   // every pc gets its place the first time a counter counts it.
   void set_symbols(stats_symbols_t* symbols) { symbols_ = symbols; }
   stats_symbols_t* symbols() const { return symbols_; }
+  // With reuse on, the reuse times are counted as well.
+  void set_reuse(bool on) { reuse_ = on; }
+  bool reuse() const { return reuse_; }
+  // Without printing, the events that print a line at once (acquisition
+  // begin and end, sample period, mmap) are kept instead, in their order.
+  void set_print_events(bool on) { print_events_ = on; }
+  const std::vector<std::unique_ptr<library::qnt_event_t>>& kept_events() const {
+    return kept_events_;
+  }
 
   // Every handler answers flow_status_ok.
   flow_status_t sample_begin(const library::qnt_event_sample_begin_t& event) override;
@@ -197,8 +217,17 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   uint64_t max_time_ = 0;
   line_stats_t line_stats_;
   stats_symbols_t* symbols_ = nullptr;
+  bool reuse_ = false;
+  bool print_events_ = true;
+  std::vector<std::unique_ptr<library::qnt_event_t>> kept_events_;
   // What counting needs of a separate begin or end that waits for its
-  // partner: the line size of a begin; the time, pc and type of an end.
+  // partner: the line size, time and pc of a begin; the time, pc and type
+  // of an end.
+  struct pending_begin_t {
+    qnt_line_size_t line_size;
+    uint64_t time;
+    qnt_address_t pc;
+  };
   struct pending_end_t {
     uint64_t time;
     qnt_address_t pc;
@@ -207,10 +236,20 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   // The statistics of a line size, created on first use.
   line_size_stat_t& stat_for(qnt_line_size_t line_size);
   // Adds one to the count of pc; with symbols, a new pc gets its place.
-  void count_pc(pc_counters_t& counters, qnt_address_t pc) {
+  const pc_count_t& count_pc(pc_counters_t& counters, qnt_address_t pc) {
     bool inserted;
     const pc_count_t& entry = counters.increment(pc, &inserted);
     if (inserted && symbols_ != nullptr) entry.location = symbols_->locate(pc);
+    return entry;
+  }
+  // A sample whose begin (counted as `begin`) and first end came at these
+  // times.
+  void add_reuse(line_size_stat_t& stat, const pc_count_t& begin, uint64_t begin_time,
+                 uint64_t end_time);
+  // Keeps a copy of an event that prints a line at once.
+  template <class T>
+  void keep(const T& event) {
+    kept_events_.emplace_back(new T(event));
   }
   // Counts an end under the given line size.
   void count_end(line_size_stat_t& stat, uint64_t time, qnt_address_t pc,
@@ -218,7 +257,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
 
   // Separate begins and ends waiting for their partner, by sample id; a
   // later one of the same id replaces an earlier one.
-  absl::flat_hash_map<uint32_t, qnt_line_size_t, library::seeded_hash_t> pending_begins_;
+  absl::flat_hash_map<uint32_t, pending_begin_t, library::seeded_hash_t> pending_begins_;
   absl::flat_hash_map<uint32_t, pending_end_t, library::seeded_hash_t> pending_ends_;
   // Waiting ends replaced by a later end of the same id.
   uint64_t replaced_ends_ = 0;

@@ -62,22 +62,12 @@ void print_mmap(const qnt_event_mmap_t& event) {
 
 namespace {
 
-uint64_t sum_of_kind(const line_size_stat_t& stat, qnt_event_kind_t kind) {
-  uint64_t sum = 0;
-  auto counts = stat.kind_counts.find(kind);
-  if (counts == stat.kind_counts.end()) return 0;
-  for (const auto& entry : counts->second) sum += entry.second;
-  return sum;
-}
-
-// Largest counts first, at most ten lines; with symbols each line gains two
-// blanks and the pc's resolution.
-void print_top_pcs(std::ostream& os, const pc_counters_t& counters, stats_symbols_t* symbols) {
-  const pc_counters_t::count_order_t& by_counts = counters.by_count_order();
-  int printed = 0;
-  for (auto it = by_counts.rbegin(); it != by_counts.rend() && printed < 10; ++it, ++printed) {
-    os << "    " << it->pc << ", " << it->count << " samples";
-    if (symbols != nullptr && it->location != no_location) os << "  " << symbols->text(it->location);
+// Largest counts first; with symbols each line gains two blanks and the pc's
+// resolution.
+void print_top_pcs(std::ostream& os, const std::vector<top_pc_t>& pcs, stats_symbols_t* symbols) {
+  for (const top_pc_t& pc : pcs) {
+    os << "    " << pc.pc << ", " << pc.samples << " samples";
+    if (symbols != nullptr && pc.location != no_location) os << "  " << symbols->text(pc.location);
     os << "\n";
   }
 }
@@ -101,52 +91,75 @@ double average_burst_length(const std::map<uint64_t, uint64_t>& begins,
   return static_cast<double>(total) / 1000000000.0 / static_cast<double>(paired);
 }
 
-void print_line_size_section(const sample_file_stats_t& stats, qnt_line_size_t line_size,
-                             const line_size_stat_t& stat) {
+void print_line_size_section(const line_size_report_t& r, stats_symbols_t* symbols) {
   std::ostream& os = std::cout;
-  os << "Statitistics for line size " << line_size << ":\n";
-  os << "  Sample begin events:  " << sum_of_kind(stat, kind_sample_begin) << "\n";
-  os << "  Sample end events:    " << sum_of_kind(stat, kind_sample_end) << "\n";
-  os << "  Sample begin times:   " << stat.begin_times.size() << "\n";
-  os << "  Sample end times:     " << stat.end_times.size() << "\n";
-  os << "  Acquisition accesses: " << stats.max_time() << "\n";
-  os << "  Real sample period:   "
-     << static_cast<double>(stats.max_time()) / static_cast<double>(stat.begin_times.size())
-     << "\n";
-  os << "  Dangling samples:     " << stat.danglings << "\n";
+  os << "Statitistics for line size " << r.line_size << ":\n";
+  os << "  Sample begin events:  " << r.begin_events << "\n";
+  os << "  Sample end events:    " << r.end_events << "\n";
+  os << "  Sample begin times:   " << r.begin_times << "\n";
+  os << "  Sample end times:     " << r.end_times << "\n";
+  os << "  Acquisition accesses: " << r.acquisition_accesses << "\n";
+  os << "  Real sample period:   " << r.real_sample_period << "\n";
+  os << "  Dangling samples:     " << r.danglings << "\n";
   os << "  Top sample begin pcs:\n";
-  print_top_pcs(os, stat.begin_pcs, stats.symbols());
+  print_top_pcs(os, r.top_begin_pcs, symbols);
   os << "  Top sample end pcs:\n";
-  print_top_pcs(os, stat.end_pcs, stats.symbols());
-  if (stats.burst_count() != 0) {
-    os << "  Burst begin events: " << stats.burst_begins().size() << "\n";
-    os << "  Burst end events: " << stats.burst_ends().size() << "\n";
-    os << "  Average burst length: "
-       << average_burst_length(stats.burst_begins(), stats.burst_ends()) << " s\n";
+  print_top_pcs(os, r.top_end_pcs, symbols);
+  if (r.has_bursts) {
+    os << "  Burst begin events: " << r.burst_begins << "\n";
+    os << "  Burst end events: " << r.burst_ends << "\n";
+    os << "  Average burst length: " << r.average_burst_seconds << " s\n";
   }
   os << "  Access type counts:\n";
-  for (const auto& entry : stat.access_type_counts) {
+  for (const auto& entry : r.access_types) {
     os << "    " << get_access_type_str(entry.first) << ": " << entry.second << "\n";
   }
 }
 
-void print_stats_report(const sample_file_stats_t& stats) {
+void print_stats_report(const stats_model_t& model, stats_symbols_t* symbols) {
   std::ostream& os = std::cout;
-  os << "Stacks: " << stats.stack_count() << "\n";
-  for (const auto& entry : stats.line_stats()) stats.print_line_size_stats(entry.first, entry.second);
+  os << "Stacks: " << model.stacks << "\n";
+  for (const line_size_report_t& r : model.line_sizes) print_line_size_section(r, symbols);
 
-  os << "Sample distribution over time (" << stats.bucket_width() << " accesses per bucket):\n";
-  for (uint64_t count : stats.time_buckets()) os << count << "\n";
+  os << "Sample distribution over time (" << model.bucket_width << " accesses per bucket):\n";
+  for (uint64_t count : model.time_buckets) os << count << "\n";
   os << "\n";
 
   os << "Communication patterns:\n";
-  uint64_t total = 0;
-  for (const auto& entry : stats.communication()) total += entry.second;
-  for (const auto& entry : stats.communication()) {
-    const comm_entry_t& key = entry.first;
+  for (const communication_report_t& c : model.communication) {
+    const comm_entry_t& key = c.key;
     os << key.from_thread << " -> " << key.to_thread << "  " << get_access_type_str(key.from_type)
-       << "-" << get_access_type_str(key.to_type) << "   : " << entry.second << "  ("
-       << 100.0 * static_cast<double>(entry.second) / static_cast<double>(total) << "%)\n";
+       << "-" << get_access_type_str(key.to_type) << "   : " << c.count << "  (" << c.percent
+       << "%)\n";
+  }
+  if (model.reuse) print_reuse_section(model);
+}
+
+void print_stats_report(const sample_file_stats_t& stats) {
+  print_stats_report(build_stats_model(stats, stream_container_header_t(), 10), stats.symbols());
+}
+
+void print_reuse_section(const stats_model_t& model) {
+  std::ostream& os = std::cout;
+  os << "\n";
+  os << "Reuse times (accesses from a sample's begin to its first end):\n";
+  for (const line_size_report_t& r : model.line_sizes) {
+    os << "  Line size " << r.line_size << ":\n";
+    os << "    Samples with an end: " << r.reuse.samples << ", median " << r.reuse.median
+       << ", 90th percentile " << r.reuse.p90 << "\n";
+    os << "    Samples without an end: " << r.danglings << " dangling, " << r.killed
+       << " killed, " << r.without_ends << " without ends\n";
+    if (r.ends_before_begins != 0) {
+      os << "    Ends before their begins: " << r.ends_before_begins << "\n";
+    }
+    for (const library::reuse_range_t& range : r.reuse_ranges) {
+      os << "    " << range.from << "-" << range.to << ": " << range.samples << "\n";
+    }
+    os << "    Top sample begin pcs:\n";
+    for (const top_pc_t& pc : r.top_begin_pcs) {
+      os << "      " << pc.pc << ", " << pc.reuse.samples << " samples with an end, median "
+         << pc.reuse.median << ", 90th percentile " << pc.reuse.p90 << "\n";
+    }
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include "events/qnt_events.h"
 #include "sample_file_stats.h"
+#include "stats_model.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -38,14 +39,21 @@ void print_mmap(const library::qnt_event_mmap_t& event);
 double average_burst_length(const std::map<uint64_t, uint64_t>& begins,
                             const std::map<uint64_t, uint64_t>& ends);
 
-// One "Statitistics for line size" section.
-void print_line_size_section(const sample_file_stats_t& stats, qnt_line_size_t line_size,
-                             const line_size_stat_t& stat);
+// One "Statitistics for line size" section; with symbols (may be null) the
+// listed pcs gain their names.
+void print_line_size_section(const line_size_report_t& report, stats_symbols_t* symbols);
 
 // Everything after the container header: the stack count, one section per
 // line size in ascending order, the time distribution, an empty line and the
-// communication patterns. Dangling samples must have been counted.
+// communication patterns; with reuse times, an empty line and their section.
+void print_stats_report(const stats_model_t& model, stats_symbols_t* symbols);
+// The same from the flow, with ten pcs per top list. Dangling samples must
+// have been counted.
 void print_stats_report(const sample_file_stats_t& stats);
+
+// "Reuse times (...):" and, per line size, the counts, the median, the 90th
+// percentile, the histogram by powers of two and the listed begin pcs' own.
+void print_reuse_section(const stats_model_t& model);
 
 }}  // namespace velkor::sample_stats
 #endif

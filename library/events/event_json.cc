@@ -1,29 +1,16 @@
-#include "json_event.h"
+#include "events/event_json.h"
 
 #include <cassert>
 
-#include "event_filter.h"
 #include "events/quenth.h"
 
-namespace velkor { namespace dump {
-
-using namespace library;
-
-const char* const json_format_name = "sample_dump-json";
+namespace velkor { namespace library {
 
 namespace {
 
 template <class T>
 const T& as(const qnt_event_t& event) {
   return static_cast<const T&>(event);
-}
-
-const char* architecture_name(uint32_t architecture) {
-  switch (architecture) {
-    case 0: return "i386";
-    case 1: return "x86_64";
-    default: return "unknown";
-  }
 }
 
 void access_type(qnt_access_type_t type, json_writer_t* line) {
@@ -160,11 +147,16 @@ void fields(const qnt_event_time_mapping_t& e, json_writer_t* line) {
 
 }  // namespace
 
-void json_file_object(const stream_container_header_t& header, json_writer_t* line) {
-  line->begin_object();
-  line->member("format", json_format_name);
-  line->member("format_version", json_format_version);
-  line->key("container");
+const char* architecture_name(uint32_t architecture) {
+  switch (architecture) {
+    case 0: return "i386";
+    case 1: return "x86_64";
+    default: return "unknown";
+  }
+}
+
+
+void json_container_object(const stream_container_header_t& header, json_writer_t* line) {
   line->begin_object();
   line->member("version", header.version);
   line->key("product");
@@ -176,7 +168,6 @@ void json_file_object(const stream_container_header_t& header, json_writer_t* li
   line->key("compression");
   line->signed_number(header.compression);
   line->member("compression_name", stream_container_compression_name(header.compression));
-  line->end_object();
   line->end_object();
 }
 
@@ -240,4 +231,4 @@ void json_event_object(const qnt_event_t& event, json_writer_t* line,
   line->end_object();
 }
 
-}}  // namespace velkor::dump
+}}  // namespace velkor::library
