@@ -20,6 +20,8 @@
 #include "codec/codec_utils.h"
 #include "flow/flow_file_reader.h"
 #include "sample_file_stats.h"
+#include "stats_json.h"
+#include "stats_model.h"
 #include "stats_report.h"
 #include "stream/stream.h"
 #include "stream/stream_container.h"
@@ -39,16 +41,40 @@ namespace {
 // What the command line asks for.
 struct settings_t {
   std::string in_file;  // empty: standard input
+  bool json = false;    // --format json
+  size_t top = 10;      // entries of a top list; 0: all
+  bool reuse = false;   // reuse times, also in the text report
   bool symbols = false;
   symbolizer_options_t symbolizer;
+};
+
+// Writes every warning to standard error, as the stderr sink does, and keeps
+// its line for the JSON report.
+class kept_warnings_t : public warning_consumer_base_t {
+ public:
+  void warn(const warning_const_ptr_t& w) override {
+    stderr_.warn(w);
+    lines_.push_back(warning_severity_prefix(w->severity()) + w->what());
+  }
+  using warning_consumer_base_t::warn;
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  warning_consumer_stderr_t stderr_;
+  std::vector<std::string> lines_;
 };
 
 // Reads the input through the flow and prints the report. Returns the exit
 // status; exceptions that leave building or running the chain are the
 // caller's.
 int read_and_report(const settings_t& settings) {
-  boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
+  boost::shared_ptr<kept_warnings_t> kept(new kept_warnings_t);
+  boost::shared_ptr<warning_consumer_base_t> warnings = kept;
   sample_file_stats_t stats;
+  // The JSON report holds the lines the text report prints as their events
+  // arrive, and reuse times always.
+  stats.set_print_events(!settings.json);
+  stats.set_reuse(settings.reuse || settings.json);
   std::unique_ptr<stats_symbols_t> symbols;
   if (settings.symbols) {
     symbols.reset(new stats_symbols_t(settings.symbolizer, warnings));
@@ -85,13 +111,26 @@ int read_and_report(const settings_t& settings) {
   if (reader.events_delivered() == 0) warnings->warning("The input holds no events.");
 
   errno = 0;  // from here on only writes to standard output can set it
-  std::cout << reader.get_header();
+  if (!settings.json) std::cout << reader.get_header();
   stats.count_all_danglings();
   if (stats.unmatched_end_count() != 0) {
     warnings->warning("Sample ends that never met their begin were not counted: " +
                       boost::lexical_cast<std::string>(stats.unmatched_end_count()));
   }
-  print_stats_report(stats);
+  const stats_model_t model = build_stats_model(stats, reader.get_header(), settings.top);
+  if (settings.json) {
+    // The names first, so that what the symbolizer has to say is among the
+    // report's warnings.
+    if (symbols) {
+      for (const line_size_report_t& r : model.line_sizes) {
+        for (const top_pc_t& pc : r.top_begin_pcs) symbols->text(pc.location);
+        for (const top_pc_t& pc : r.top_end_pcs) symbols->text(pc.location);
+      }
+    }
+    write_stats_json(std::cout, model, stats.kept_events(), kept->lines(), symbols.get());
+  } else {
+    print_stats_report(model, symbols.get());
+  }
 
   // A report that did not reach its destination (a full disk, a closed
   // pipe) is a failure, not a success.
@@ -105,6 +144,20 @@ int read_and_report(const settings_t& settings) {
     return 1;
   }
   return 0;
+}
+
+// A decimal count without sign or blanks, at most 2^32; false when the text
+// is none.
+bool parse_count(const std::string& text, size_t* count) {
+  if (text.empty() || text.size() > 10) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value > (uint64_t(1) << 32)) return false;
+  *count = static_cast<size_t>(value);
+  return true;
 }
 
 int run(int argc, char** argv) {
@@ -122,6 +175,14 @@ int run(int argc, char** argv) {
   po::options_description further("Further options", line_length, line_length / 2);
   further.add_options()
       ("help-all", "Print the help of every option.")
+      ("format", po::value<std::string>()->default_value("text"),
+       "The report as text (the default) or as one JSON document (json), which also holds "
+       "the shares, reuse times and busiest thread pairs.")
+      ("top", po::value<std::string>()->default_value("10"),
+       "Entries of each top list, and of the busiest pairs of threads in JSON; 0 lists all.")
+      ("reuse",
+       "In the text report too: the reuse times (accesses from a sample's begin to its first "
+       "end) per line size and listed begin pc, in a section of their own at the end.")
       ("symbols",
        "Show each listed program counter's function, offset, source line and module, "
        "resolved against the mappings in force when it was first counted.")
@@ -165,6 +226,19 @@ int run(int argc, char** argv) {
     std::cerr << "Error: no positional arguments allowed" << std::endl;
     return 1;
   }
+  const std::string format = vm["format"].as<std::string>();
+  if (format != "text" && format != "json") {
+    std::cerr << "Error: unknown format '" << format << "'; the formats are text and json."
+              << std::endl;
+    return 1;
+  }
+  settings.json = format == "json";
+  if (!parse_count(vm["top"].as<std::string>(), &settings.top)) {
+    std::cerr << "Error: the value '" << vm["top"].as<std::string>()
+              << "' of --top is not a number of entries." << std::endl;
+    return 1;
+  }
+  settings.reuse = vm.count("reuse") > 0;
   settings.symbols = vm.count("symbols") > 0;
   std::string symbol_error;
   if (!check_symbol_options(settings.symbols, vm.count("symfs") > 0,

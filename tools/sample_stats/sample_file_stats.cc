@@ -1,5 +1,6 @@
 #include "sample_file_stats.h"
 
+#include "codec/codec_utils.h"
 #include "stats_model.h"
 #include "stats_report.h"
 
@@ -81,7 +82,8 @@ flow_status_t sample_file_stats_t::sample_begin(const qnt_event_sample_begin_t& 
     if (reuse_) add_reuse(stat, *stat.begin_pcs.find(event.pc), event.time, end->second.time);
     pending_ends_.erase(end);
   } else {
-    pending_begins_[event.sample_id] = pending_begin_t{event.line_size, event.time, event.pc};
+    pending_begins_[event.sample_id] = line_size_to_log(event.line_size);
+    if (reuse_) pending_reuse_[event.sample_id] = pending_begin_reuse_t{event.time, event.pc};
   }
   return flow_status_ok;
 }
@@ -89,10 +91,12 @@ flow_status_t sample_file_stats_t::sample_begin(const qnt_event_sample_begin_t& 
 flow_status_t sample_file_stats_t::sample_end(const qnt_event_sample_end_t& event) {
   auto begin = pending_begins_.find(event.sample_id);
   if (begin != pending_begins_.end()) {
-    line_size_stat_t& stat = stat_for(begin->second.line_size);
+    line_size_stat_t& stat = stat_for(qnt_line_size_from_log(begin->second));
     count_end(stat, event.time, event.pc, event.access_type);
     if (reuse_) {
-      add_reuse(stat, *stat.begin_pcs.find(begin->second.pc), begin->second.time, event.time);
+      auto waiting = pending_reuse_.find(event.sample_id);
+      add_reuse(stat, *stat.begin_pcs.find(waiting->second.pc), waiting->second.time, event.time);
+      pending_reuse_.erase(waiting);
     }
     pending_begins_.erase(begin);
   } else {
@@ -220,7 +224,7 @@ flow_status_t sample_file_stats_t::munmap(const qnt_event_munmap_t& event) {
 
 void sample_file_stats_t::count_danglings(qnt_line_size_t line_size, line_size_stat_t& stat) {
   for (const auto& pending : pending_begins_) {
-    if (pending.second.line_size == line_size) ++stat.danglings;
+    if (qnt_line_size_from_log(pending.second) == line_size) ++stat.danglings;
   }
 }
 

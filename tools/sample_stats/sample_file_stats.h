@@ -221,10 +221,10 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   bool print_events_ = true;
   std::vector<std::unique_ptr<library::qnt_event_t>> kept_events_;
   // What counting needs of a separate begin or end that waits for its
-  // partner: the line size, time and pc of a begin; the time, pc and type
-  // of an end.
-  struct pending_begin_t {
-    qnt_line_size_t line_size;
+  // partner: the line size of a begin (as its one-byte logarithm: a
+  // recording may leave many begins waiting for ever), and with reuse times
+  // its time and pc; the time, pc and type of an end.
+  struct pending_begin_reuse_t {
     uint64_t time;
     qnt_address_t pc;
   };
@@ -257,7 +257,8 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
 
   // Separate begins and ends waiting for their partner, by sample id; a
   // later one of the same id replaces an earlier one.
-  absl::flat_hash_map<uint32_t, pending_begin_t, library::seeded_hash_t> pending_begins_;
+  absl::flat_hash_map<uint32_t, uint8_t, library::seeded_hash_t> pending_begins_;
+  absl::flat_hash_map<uint32_t, pending_begin_reuse_t, library::seeded_hash_t> pending_reuse_;
   absl::flat_hash_map<uint32_t, pending_end_t, library::seeded_hash_t> pending_ends_;
   // Waiting ends replaced by a later end of the same id.
   uint64_t replaced_ends_ = 0;
