@@ -1,5 +1,6 @@
 #include "support/json_writer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -102,6 +103,10 @@ void json_writer_t::real(double value) {
   char digits[32];
   auto end = std::to_chars(digits, digits + sizeof(digits), value).ptr;
   text_.append(digits, static_cast<size_t>(end - digits));
+  // A real stays a real for every reader: 50 is written as 50.0.
+  if (std::find_if(digits, end, [](char c) { return c == '.' || c == 'e'; }) == end) {
+    text_ += ".0";
+  }
 }
 
 void json_writer_t::hex_string(uint64_t value) {

@@ -63,8 +63,9 @@ class json_writer_t {
   // ---- Values ----
   void number(uint64_t value);
   void signed_number(int64_t value);
-  // The shortest decimal text that reads back as the same double; null for
-  // a value JSON cannot hold (infinite or not a number).
+  // The shortest decimal text that reads back as the same double, with ".0"
+  // after a whole number so that it reads back as a real; null for a value
+  // JSON cannot hold (infinite or not a number).
   void real(double value);
   // "0x" and lower-case hexadecimal digits without padding, as a string.
   void hex_string(uint64_t value);

@@ -132,7 +132,7 @@ TEST(JsonWriter, RealsReadBackExactly) {
     double value;
     const char* json;
   } cases[] = {
-      {0.0, "0"},          {2.5, "2.5"},
+      {0.0, "0.0"},        {2.5, "2.5"},        {50.0, "50.0"},
       {-0.125, "-0.125"},  {100.0 / 3.0, "33.333333333333336"},
       {1e300, "1e+300"},   {std::numeric_limits<double>::infinity(), "null"},
       {std::nan(""), "null"},
