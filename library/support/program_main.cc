@@ -19,9 +19,11 @@ const char positional_option[] = "positional-args";
 }  // namespace
 
 int print_version(const char* program) {
-  char word[64];
-  version_get_svnversion(word, sizeof(word));
-  std::cout << program << " " << word << std::endl;
+  std::cout << program << " " << version_release();
+  if (*version_source_revision() != '\0') {
+    std::cout << " (revision " << version_source_revision() << ")";
+  }
+  std::cout << std::endl;
   if (!std::cout) {
     std::cerr << "Error: Failed to write standard output." << std::endl;
     return 1;

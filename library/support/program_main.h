@@ -13,9 +13,10 @@ namespace velkor { namespace program_main {
 
 // ---- Answers -----------------------------------------------------------------
 
-// Prints "<program> <version word>" on standard output. Returns the exit
-// status: 0, or 1 after "Error: Failed to write standard output." when the
-// line could not be written.
+// Prints "<program> <release>" on standard output, followed by
+// " (revision <commit>)" when the build knows its source revision. Returns
+// the exit status: 0, or 1 after "Error: Failed to write standard output."
+// when the line could not be written.
 int print_version(const char* program);
 
 // ---- Parsing -----------------------------------------------------------------

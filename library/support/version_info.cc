@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "source_revision.h"
+
 const char* version_id_path = "$Id: unknown path $";
 const char* version_id_version = "$Id: unknown version $";
 const char* version_id_product = "$Id: loomview 2012.1.1 $";
@@ -41,3 +43,16 @@ void version_get_svnpath_last_component(char* buf, int len) {
   }
   copy_word(buf, len, slash + 1);
 }
+
+const char* version_release() {
+  static char release[32];
+  if (release[0] == '\0') {
+    // "$Id: loomview 2012.1.1 $": the word after the product's name.
+    const char* p = strchr(version_id_product, ' ');
+    p = p ? strchr(p + 1, ' ') : nullptr;
+    copy_word(release, static_cast<int>(sizeof(release)), p ? p + 1 : "unknown");
+  }
+  return release;
+}
+
+const char* version_source_revision() { return VK_SOURCE_REVISION; }

@@ -16,6 +16,12 @@ void version_get_svnpath(char* buf, int len);
 // "unknown" when the path id holds no "/".
 void version_get_svnpath_last_component(char* buf, int len);
 
+// The release, the second word of the product id: "2012.1.1".
+const char* version_release();
+// The commit the build's sources come from ("1a2b3c4d5e6f", with "-modified"
+// when they differ from it), or "" when the build does not know.
+const char* version_source_revision();
+
 // Defined by each program in its main unit: referring to the version id from
 // there keeps the identification strings in every executable.
 const char* version_bring_in_version_info();

@@ -312,3 +312,23 @@ std::vector<run_result_t> run_programs(const std::vector<program_run_t>& runs, u
 }
 
 }}  // namespace velkor::testkit
+
+namespace velkor { namespace testkit {
+
+bool is_version_line(const std::string& out, const std::string& program, std::string* why) {
+  const std::string source = std::string(VK_TEST_DATA_DIR) + "/../..";
+  run_result_t git =
+      run_program({"/bin/sh", "-c", "git -C \"$0\" rev-parse --short=12 HEAD 2>/dev/null", source});
+  std::string revision = git.exit_status == 0 ? git.out.substr(0, git.out.find('\n')) : "";
+  const std::string plain = program + " 2012.1.1\n";
+  if (revision.empty()) {
+    if (out == plain) return true;
+  } else {
+    const std::string with = program + " 2012.1.1 (revision " + revision;
+    if (out == with + ")\n" || out == with + "-modified)\n") return true;
+  }
+  *why = "'" + out + "' is not the version line of " + program + " at revision '" + revision + "'";
+  return false;
+}
+
+}}  // namespace velkor::testkit

@@ -100,6 +100,11 @@ struct program_run_t {
   run_options_t options;
 };
 
+// Whether out is the --version line of the program: "<program> 2012.1.1"
+// and, in a build from a git checkout, " (revision <the checkout's
+// commit>[-modified])", then a newline.
+bool is_version_line(const std::string& out, const std::string& program, std::string* why);
+
 // Runs every program with up to `jobs` of them at a time; the results come
 // back in the order of the runs.
 std::vector<run_result_t> run_programs(const std::vector<program_run_t>& runs, unsigned jobs);

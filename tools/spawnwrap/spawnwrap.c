@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "source_revision.h"
+
 /* Identification strings carried by every program of the toolkit. This
  * program links none of the library, so it holds its own copies. */
 const char* version_id_path = "$Id: unknown path $";
@@ -28,15 +30,22 @@ const char* version_bring_in_version_info(void);
 
 const char* version_bring_in_version_info(void) { return version_id_version; }
 
-/* Prints "spawnwrap" and the version word: the first word after the first
- * blank of the version id, as the library's version_get_svnversion takes it
- * (this program cannot call it). */
+/* Prints "spawnwrap", the release (the word after the product's name in the
+ * product id) and, when the build knows it, " (revision <commit>)", as the
+ * library's programs do (this program cannot call the library). */
 static int print_version(void) {
-  const char* word = strchr(version_id_version, ' ');
+  const char* word = strchr(version_id_product, ' ');
   size_t length;
-  word = word != NULL ? word + 1 : "";
+  int written;
+  word = word != NULL ? strchr(word + 1, ' ') : NULL;
+  word = word != NULL ? word + 1 : "unknown";
   length = strcspn(word, " ");
-  if (printf("spawnwrap %.*s\n", (int)length, word) < 0 || fflush(stdout) != 0) {
+  if (VK_SOURCE_REVISION[0] != '\0') {
+    written = printf("spawnwrap %.*s (revision %s)\n", (int)length, word, VK_SOURCE_REVISION);
+  } else {
+    written = printf("spawnwrap %.*s\n", (int)length, word);
+  }
+  if (written < 0 || fflush(stdout) != 0) {
     fprintf(stderr, "spawnwrap: failed to write the version, %s\n", strerror(errno));
     return 1;
   }
