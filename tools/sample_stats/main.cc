@@ -17,9 +17,13 @@
 #include <boost/program_options.hpp>
 #include <boost/shared_ptr.hpp>
 
+#include "analysis/cache_line_report.h"
+#include "analysis/cache_lines.h"
 #include "codec/codec_utils.h"
+#include "flow/flow_tee.h"
 #include "flow/flow_file_reader.h"
 #include "sample_file_stats.h"
+#include "stats_html.h"
 #include "stats_json.h"
 #include "stats_model.h"
 #include "stats_report.h"
@@ -42,6 +46,7 @@ namespace {
 struct settings_t {
   std::string in_file;  // empty: standard input
   bool json = false;    // --format json
+  bool html = false;    // --format html
   size_t top = 10;      // entries of a top list; 0: all
   bool reuse = false;   // reuse times, also in the text report
   bool symbols = false;
@@ -71,10 +76,15 @@ int read_and_report(const settings_t& settings) {
   boost::shared_ptr<kept_warnings_t> kept(new kept_warnings_t);
   boost::shared_ptr<warning_consumer_base_t> warnings = kept;
   sample_file_stats_t stats;
-  // The JSON report holds the lines the text report prints as their events
-  // arrive, and reuse times always.
-  stats.set_print_events(!settings.json);
-  stats.set_reuse(settings.reuse || settings.json);
+  // The JSON and HTML reports hold the lines the text report prints as their
+  // events arrive, and reuse times always; the page also the hottest cache
+  // lines, counted in the same pass.
+  const bool text = !settings.json && !settings.html;
+  stats.set_print_events(text);
+  stats.set_reuse(settings.reuse || !text);
+  cache_lines_flow_t lines_flow;
+  quenth_flow_tee_t both(&stats, &lines_flow);
+  quenth_flow_t* flow = settings.html ? static_cast<quenth_flow_t*>(&both) : &stats;
   std::unique_ptr<stats_symbols_t> symbols;
   if (settings.symbols) {
     symbols.reset(new stats_symbols_t(settings.symbolizer, warnings));
@@ -82,7 +92,7 @@ int read_and_report(const settings_t& settings) {
   }
   // An empty path reads standard input. Reading and inflating run on a
   // thread of their own, beside the counting.
-  flow_file_reader_t reader(boost::filesystem::path(settings.in_file), &stats, warnings,
+  flow_file_reader_t reader(boost::filesystem::path(settings.in_file), flow, warnings,
                             read_ahead);
 
   const stream_status_t status = reader.dispatch();
@@ -111,23 +121,27 @@ int read_and_report(const settings_t& settings) {
   if (reader.events_delivered() == 0) warnings->warning("The input holds no events.");
 
   errno = 0;  // from here on only writes to standard output can set it
-  if (!settings.json) std::cout << reader.get_header();
+  if (text) std::cout << reader.get_header();
   stats.count_all_danglings();
   if (stats.unmatched_end_count() != 0) {
     warnings->warning("Sample ends that never met their begin were not counted: " +
                       boost::lexical_cast<std::string>(stats.unmatched_end_count()));
   }
   const stats_model_t model = build_stats_model(stats, reader.get_header(), settings.top);
-  if (settings.json) {
+  if (!text && symbols) {
     // The names first, so that what the symbolizer has to say is among the
     // report's warnings.
-    if (symbols) {
-      for (const line_size_report_t& r : model.line_sizes) {
-        for (const top_pc_t& pc : r.top_begin_pcs) symbols->text(pc.location);
-        for (const top_pc_t& pc : r.top_end_pcs) symbols->text(pc.location);
-      }
+    for (const line_size_report_t& r : model.line_sizes) {
+      for (const top_pc_t& pc : r.top_begin_pcs) symbols->text(pc.location);
+      for (const top_pc_t& pc : r.top_end_pcs) symbols->text(pc.location);
     }
+  }
+  if (settings.json) {
     write_stats_json(std::cout, model, stats.kept_events(), kept->lines(), symbols.get());
+  } else if (settings.html) {
+    const cache_line_report_t lines =
+        build_cache_line_report(lines_flow.result(), cache_line_report_options_t());
+    write_stats_html(std::cout, model, stats.kept_events(), kept->lines(), symbols.get(), &lines);
   } else {
     print_stats_report(model, symbols.get());
   }
@@ -176,8 +190,9 @@ int run(int argc, char** argv) {
   further.add_options()
       ("help-all", "Print the help of every option.")
       ("format", po::value<std::string>()->default_value("text"),
-       "The report as text (the default) or as one JSON document (json), which also holds "
-       "the shares, reuse times and busiest thread pairs.")
+       "The report as text (the default), as one JSON document (json), which also holds "
+       "the shares, reuse times and busiest thread pairs, or as one self-contained HTML page "
+       "(html) with charts, sortable tables and the hottest cache lines.")
       ("top", po::value<std::string>()->default_value("10"),
        "Entries of each top list, and of the busiest pairs of threads in JSON; 0 lists all.")
       ("reuse",
@@ -227,12 +242,13 @@ int run(int argc, char** argv) {
     return 1;
   }
   const std::string format = vm["format"].as<std::string>();
-  if (format != "text" && format != "json") {
-    std::cerr << "Error: unknown format '" << format << "'; the formats are text and json."
+  if (format != "text" && format != "json" && format != "html") {
+    std::cerr << "Error: unknown format '" << format << "'; the formats are text, json and html."
               << std::endl;
     return 1;
   }
   settings.json = format == "json";
+  settings.html = format == "html";
   if (!parse_count(vm["top"].as<std::string>(), &settings.top)) {
     std::cerr << "Error: the value '" << vm["top"].as<std::string>()
               << "' of --top is not a number of entries." << std::endl;
