@@ -35,7 +35,9 @@ build: setup
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVK_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
+# The tests open the HTML report in Chromium, which only they need.
 test: build
+	@$(SETUP) --browser
 	cd build && ctest --output-on-failure -j $(JOBS)
 
 # The zlib-only inflate path: the library without ISA-L and the tests of its

@@ -4,6 +4,8 @@
 #   scripts/setup.sh            the build and test packages
 #   scripts/setup.sh --fuzz     also clang and its sanitizer runtimes
 #   scripts/setup.sh --bench    also Google Benchmark and GNU time
+#   scripts/setup.sh --browser  also Chromium, which the test of the HTML
+#                               report opens the page in
 set -euo pipefail
 
 packages=(
@@ -18,6 +20,7 @@ for arg in "$@"; do
   case "$arg" in
     --fuzz)  packages+=(clang libclang-rt-14-dev) ;;
     --bench) packages+=(libbenchmark-dev time) ;;
+    --browser) packages+=(chromium fonts-dejavu-core) ;;
     *) echo "setup.sh: unknown argument '$arg'" >&2; exit 1 ;;
   esac
 done
