@@ -84,7 +84,8 @@ stream_status_t flow_file_reader_t::dispatch_ahead() {
     reading = std::thread(&flow_file_reader_t::read_into_queue, this);
   } catch (const std::system_error&) {
     // No thread to be had (a limit on threads or on memory): everything in
-    // this one, as without reading ahead.
+    // this one, as without reading ahead (the file reader reports progress
+    // itself).
     ahead_->route.set_target(&decoder);
     ahead_->warnings->pass_on_to(warnings_.get());
     return file_reader.dispatch();
@@ -99,6 +100,7 @@ stream_status_t flow_file_reader_t::dispatch_ahead() {
         case read_ahead_item_t::item_data: {
           stream_status_t status = decoder.process_data(item.bytes.data(), item.bytes.size());
           queue.recycle(std::move(item.bytes));
+          if (progress_) progress_(file_reader.bytes_read());
           if (status != stream_status_ok) {
             result = status;
             done = true;
@@ -121,6 +123,11 @@ stream_status_t flow_file_reader_t::dispatch_ahead() {
   reading.join();
   if (failure) std::rethrow_exception(failure);
   return result;
+}
+
+void flow_file_reader_t::set_progress(std::function<void(uint64_t)> progress) {
+  progress_ = progress;
+  file_reader.set_progress(std::move(progress));
 }
 
 std::string flow_file_reader_t::failure_reason() const {

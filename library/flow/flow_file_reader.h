@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -74,6 +75,11 @@ class flow_file_reader_t {
   // header refused); else empty.
   std::string failure_reason() const;
 
+  // Called on the caller's thread while dispatch() runs, with the bytes of
+  // the file read so far: after every block, or with reading ahead after
+  // every piece the decoder takes. Set before dispatch().
+  void set_progress(std::function<void(uint64_t)> progress);
+
  private:
   // The reading thread's queue and its end of the chain.
   struct ahead_t {
@@ -97,6 +103,7 @@ class flow_file_reader_t {
   qnt_decoder_binary_t decoder;
   boost::shared_ptr<warning_consumer_base_t> warnings_;
   std::unique_ptr<ahead_t> ahead_;  // null when reading in the caller's thread
+  std::function<void(uint64_t)> progress_;
   stream_container_reader_t container_reader;
   stream_file_reader_t file_reader;
 };

@@ -61,8 +61,10 @@ stream_status_t stream_file_reader_t::dispatch() {
     size_t n = fread(buffer, 1, block_size, file_);
     read_errno = errno;
     if (n > 0) {
+      bytes_read_.fetch_add(n, std::memory_order_relaxed);
       stream_status_t status = next_->process_data(buffer, n);
       if (status != stream_status_ok) return status;
+      if (progress_) progress_(bytes_read());
     }
     if (ferror(file_) || feof(file_)) break;
   }
@@ -108,6 +110,7 @@ stream_status_t stream_file_reader_t::dispatch_until(const std::atomic<bool>& st
       return stream_status_error;
     }
     held += static_cast<size_t>(n);
+    bytes_read_.fetch_add(static_cast<uint64_t>(n), std::memory_order_relaxed);
     const bool at_end = n == 0;
     size_t at = 0;
     while (held - at >= block_size || (at_end && held > at)) {

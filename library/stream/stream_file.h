@@ -5,6 +5,7 @@
 #define LIBRARY_STREAM_STREAM_FILE_H_
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -44,6 +45,13 @@ class stream_file_reader_t {
   // file as named, or "standard input"); else empty.
   const std::string& error_text() const { return error_text_; }
 
+  // Bytes read so far; may be asked from another thread while a dispatch
+  // runs.
+  uint64_t bytes_read() const { return bytes_read_.load(std::memory_order_relaxed); }
+  // dispatch() calls it with bytes_read() after every block (not
+  // dispatch_until, whose caller asks bytes_read() instead).
+  void set_progress(std::function<void(uint64_t)> progress) { progress_ = std::move(progress); }
+
  private:
   stream_file_reader_t(const stream_file_reader_t&) = delete;
   stream_file_reader_t& operator=(const stream_file_reader_t&) = delete;
@@ -53,6 +61,8 @@ class stream_file_reader_t {
   stream_t* next_;
   std::string name_;
   std::string error_text_;
+  std::atomic<uint64_t> bytes_read_{0};
+  std::function<void(uint64_t)> progress_;
 };
 
 // Sink of a chain. Closes only a file it opened.

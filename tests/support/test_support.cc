@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -329,6 +330,39 @@ bool is_version_line(const std::string& out, const std::string& program, std::st
   }
   *why = "'" + out + "' is not the version line of " + program + " at revision '" + revision + "'";
   return false;
+}
+
+}}  // namespace velkor::testkit
+
+namespace velkor { namespace testkit {
+
+run_result_t run_with_terminal_stderr(const std::vector<std::string>& argv,
+                                      const run_options_t& options) {
+  int master = -1, slave = -1;
+  if (openpty(&master, &slave, NULL, NULL, NULL) != 0) throw std::runtime_error("openpty failed");
+  // The program's stderr is the terminal: run it through a shell that puts
+  // the terminal there and reads the rest as run_program does.
+  std::vector<std::string> shell = {"/bin/sh", "-c", "exec \"$@\" 2>&" + std::to_string(slave),
+                                    "sh"};
+  shell.insert(shell.end(), argv.begin(), argv.end());
+  run_result_t result;
+  std::string terminal;
+  std::thread reader([&terminal, master] {
+    char buf[4096];
+    for (;;) {
+      ssize_t n = read(master, buf, sizeof(buf));
+      if (n <= 0) break;  // EIO once every holder of the terminal has gone
+      terminal.append(buf, static_cast<size_t>(n));
+    }
+  });
+  // The slave must stay open across exec for the shell; the child inherits
+  // it (it is not close-on-exec), this process lets go of it after the run.
+  result = run_program(shell, options);
+  close(slave);
+  reader.join();
+  close(master);
+  result.err = terminal;
+  return result;
 }
 
 }}  // namespace velkor::testkit

@@ -100,6 +100,12 @@ struct program_run_t {
   run_options_t options;
 };
 
+// Runs a program like run_program, with standard error on a pseudo-terminal
+// instead of a pipe (and standard output a pipe, as always): result.err is
+// what reached the terminal, "\r" and escape sequences included.
+run_result_t run_with_terminal_stderr(const std::vector<std::string>& argv,
+                                      const run_options_t& options = run_options_t());
+
 // Whether out is the --version line of the program: "<program> 2012.1.1"
 // and, in a build from a git checkout, " (revision <the checkout's
 // commit>[-modified])", then a newline.

@@ -26,6 +26,7 @@
 #include "stream/stream.h"
 #include "stream/stream_container.h"
 #include "support/program_main.h"
+#include "support/progress_line.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 #include "symbol_output.h"
@@ -184,7 +185,10 @@ int run(int argc, char** argv) {
        "Print only events whose time is at least this (which time, per kind: see "
        "sample_dump(1)). Events without a time are left out.")
       ("time-to", po::value<std::string>(),
-       "Print only events whose time is at most this. Events without a time are left out.");
+       "Print only events whose time is at most this. Events without a time are left out.")
+      ("no-progress",
+       "No progress line: without it, reading an input of 64 MiB or more, or of unknown size, "
+       "shows one on standard error when that is a terminal and the output is not.");
   velkor::dump::add_symbol_options(&desc);
 
   po::variables_map vm;
@@ -233,8 +237,20 @@ int run(int argc, char** argv) {
   try {
     flow_file_reader_t reader(in_file, &flow, warnings, read_ahead);
     flow.set_header(&reader.get_header());
+    // A large input shows how far reading has come when standard error is a
+    // terminal and the dump goes elsewhere (on the terminal it scrolls by).
+    std::unique_ptr<progress_line_t> progress;
+    uint64_t size = 0;
+    const bool size_known = input_size(in_file, &size);
+    if (!vm.count("no-progress") && isatty(STDOUT_FILENO) != 1 &&
+        progress_wanted(STDERR_FILENO, size_known, size)) {
+      progress.reset(new progress_line_t(STDERR_FILENO, size_known ? size : 0));
+      progress_line_t* line = progress.get();
+      reader.set_progress([line](uint64_t bytes) { line->update(bytes); });
+    }
     try {
       stream_status_t status = reader.dispatch();
+      progress.reset();
       if (status == stream_status_error) failure = read_failure(reader);
     } catch (const codec_exception_t& e) {
       failure = e.what();

@@ -3,6 +3,8 @@
 // the lines some events print as they arrive, the container header, then the
 // statistics. Help, errors and warnings go to standard error.
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,6 +32,7 @@
 #include "stream/stream.h"
 #include "stream/stream_container.h"
 #include "support/program_main.h"
+#include "support/progress_line.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
 #include "symbols/symbol_options.h"
@@ -51,22 +54,27 @@ struct settings_t {
   bool reuse = false;   // reuse times, also in the text report
   bool symbols = false;
   symbolizer_options_t symbolizer;
+  bool progress = true;  // on a terminal, for a large input
 };
 
 // Writes every warning to standard error, as the stderr sink does, and keeps
 // its line for the JSON report.
+// A progress line, when there is one, makes way for each warning.
 class kept_warnings_t : public warning_consumer_base_t {
  public:
   void warn(const warning_const_ptr_t& w) override {
+    if (progress_ != nullptr) progress_->clear();
     stderr_.warn(w);
     lines_.push_back(warning_severity_prefix(w->severity()) + w->what());
   }
   using warning_consumer_base_t::warn;
   const std::vector<std::string>& lines() const { return lines_; }
+  void set_progress(progress_line_t* progress) { progress_ = progress; }
 
  private:
   warning_consumer_stderr_t stderr_;
   std::vector<std::string> lines_;
+  progress_line_t* progress_ = nullptr;
 };
 
 // Reads the input through the flow and prints the report. Returns the exit
@@ -94,8 +102,21 @@ int read_and_report(const settings_t& settings) {
   // thread of their own, beside the counting.
   flow_file_reader_t reader(boost::filesystem::path(settings.in_file), flow, warnings,
                             read_ahead);
+  // On a terminal, a large input shows how far reading has come.
+  std::unique_ptr<progress_line_t> progress;
+  uint64_t size = 0;
+  const bool size_known = input_size(settings.in_file, &size);
+  if (settings.progress && progress_wanted(STDERR_FILENO, size_known, size)) {
+    progress.reset(new progress_line_t(STDERR_FILENO, size_known ? size : 0));
+    progress_line_t* line = progress.get();
+    reader.set_progress([line](uint64_t bytes) { line->update(bytes); });
+    stats.set_before_print([line] { line->clear(); });
+    kept->set_progress(line);
+  }
 
   const stream_status_t status = reader.dispatch();
+  kept->set_progress(nullptr);
+  progress.reset();
   // The reason of a failed write of the lines printed while reading, before
   // anything else can change errno.
   int write_error = ferror(stdout) ? errno : 0;
@@ -198,6 +219,9 @@ int run(int argc, char** argv) {
       ("reuse",
        "In the text report too: the reuse times (accesses from a sample's begin to its first "
        "end) per line size and listed begin pc, in a section of their own at the end.")
+      ("no-progress",
+       "No progress line: without it, reading an input of 64 MiB or more, or of unknown size, "
+       "shows one on standard error when that is a terminal.")
       ("symbols",
        "Show each listed program counter's function, offset, source line and module, "
        "resolved against the mappings in force when it was first counted.")
@@ -255,6 +279,7 @@ int run(int argc, char** argv) {
     return 1;
   }
   settings.reuse = vm.count("reuse") > 0;
+  settings.progress = vm.count("no-progress") == 0;
   settings.symbols = vm.count("symbols") > 0;
   std::string symbol_error;
   if (!check_symbol_options(settings.symbols, vm.count("symfs") > 0,

@@ -180,6 +180,7 @@ flow_status_t sample_file_stats_t::burst_end(const qnt_event_burst_end_t& event)
 
 flow_status_t sample_file_stats_t::acquisition_begin(const qnt_event_acquisition_begin_t& event) {
   if (print_events_) {
+    if (before_print_) before_print_();
     print_acquisition_begin(event);
   } else {
     keep(event);
@@ -189,6 +190,7 @@ flow_status_t sample_file_stats_t::acquisition_begin(const qnt_event_acquisition
 
 flow_status_t sample_file_stats_t::acquisition_end(const qnt_event_acquisition_end_t& event) {
   if (print_events_) {
+    if (before_print_) before_print_();
     print_acquisition_end(event);
   } else {
     keep(event);
@@ -198,6 +200,7 @@ flow_status_t sample_file_stats_t::acquisition_end(const qnt_event_acquisition_e
 
 flow_status_t sample_file_stats_t::sample_period(const qnt_event_sample_period_t& event) {
   if (print_events_) {
+    if (before_print_) before_print_();
     print_sample_period(event);
   } else {
     keep(event);
@@ -207,6 +210,7 @@ flow_status_t sample_file_stats_t::sample_period(const qnt_event_sample_period_t
 
 flow_status_t sample_file_stats_t::mmap(const qnt_event_mmap_t& event) {
   if (print_events_) {
+    if (before_print_) before_print_();
     print_mmap(event);
   } else {
     keep(event);

@@ -154,6 +154,11 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   const std::vector<std::unique_ptr<library::qnt_event_t>>& kept_events() const {
     return kept_events_;
   }
+  // Called before a line is printed as its event arrives (a progress line
+  // on the terminal makes way for it).
+  void set_before_print(std::function<void()> before_print) {
+    before_print_ = std::move(before_print);
+  }
 
   // Every handler answers flow_status_ok.
   flow_status_t sample_begin(const library::qnt_event_sample_begin_t& event) override;
@@ -219,6 +224,7 @@ class sample_file_stats_t : public library::quenth_flow_by_type_default_t {
   stats_symbols_t* symbols_ = nullptr;
   bool reuse_ = false;
   bool print_events_ = true;
+  std::function<void()> before_print_;
   std::vector<std::unique_ptr<library::qnt_event_t>> kept_events_;
   // What counting needs of a separate begin or end that waits for its
   // partner: the line size of a begin (as its one-byte logarithm: a
