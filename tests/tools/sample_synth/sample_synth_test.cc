@@ -218,7 +218,8 @@ TEST(SampleSynth, HelpGoesToStandardError) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("Usage: sample_synth [OPTION]...\n", 0), 0u) << run.err;
   for (const char* option : {"--samples", "--threads", "--line-size", "--compression", "--seed",
-                             "--output"}) {
+                             "--false-sharing", "--pcs", "--pc-skew", "--end-trail", "--ends",
+                             "--complete-only", "--binary", "--output"}) {
     EXPECT_NE(run.err.find(option), std::string::npos) << option;
   }
 }
