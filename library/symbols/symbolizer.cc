@@ -602,6 +602,7 @@ void list_table(const std::vector<symbol_entry_t>& table, const std::vector<elf_
     symbol.name = demangle(entry.name);
     symbol.address = entry.start - bias;
     symbol.size = entry.size;
+    symbol.weak = entry.rank == 1;
     if (!elf_vaddr_to_offset(loads, symbol.address, &symbol.file_offset)) continue;
     listing->push_back(symbol);
   }

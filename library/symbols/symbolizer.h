@@ -58,6 +58,7 @@ struct module_symbol_t {
   uint64_t file_offset = 0;  // of its first byte; for zero-filled data, where a
                              // mapping of its segment shows it
   uint64_t size = 0;
+  bool weak = false;         // a weak symbol (template statics, compilers' own objects)
 };
 
 // ---- The symbolizer --------------------------------------------------------

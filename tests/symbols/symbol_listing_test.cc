@@ -44,9 +44,11 @@ void expect_listing(const std::vector<module_symbol_t>& listed,
                     const std::vector<elf_segment_t>& segments) {
   std::map<uint64_t, std::set<std::string>> names;
   std::map<uint64_t, uint64_t> sizes;
+  std::set<std::string> weak_names;  // nm's W, w, V and v
   for (const elf_symbol_t& s : symbols) {
     if (!kind(s.type)) continue;
     names[s.address].insert(s.name);
+    if (std::string("WwVv").find(s.type) != std::string::npos) weak_names.insert(s.name);
     if (s.size > 0) sizes[s.address] = s.size;
   }
   std::map<uint64_t, const module_symbol_t*> by_address;
@@ -62,6 +64,7 @@ void expect_listing(const std::vector<module_symbol_t>& listed,
     if (sizes.count(entry.address)) {
       EXPECT_EQ(entry.size, sizes[entry.address]);
     }
+    EXPECT_EQ(entry.weak, weak_names.count(entry.name) != 0);
   }
   for (const auto& sized : sizes) {
     EXPECT_TRUE(by_address.count(sized.first))

@@ -332,8 +332,10 @@ std::vector<code_place_t> places_by_rank(const recorded_binary_t& binary, size_t
   return order;
 }
 
-// The binary's writable object of the smallest size (ties: the lower
-// address) that `fits` and is not taken yet; null when there is none.
+// The binary's writable object that `fits` and is not taken yet, of the
+// smallest size (ties: the lower address), those of strong symbols before
+// weak ones (which compilers make for their own use, such as the personality
+// routine's DW.ref); null when there is none.
 template <class fits_t>
 const data_object_t* smallest_object(const recorded_binary_t& binary,
                                      const std::vector<bool>& taken, fits_t fits) {
@@ -341,7 +343,9 @@ const data_object_t* smallest_object(const recorded_binary_t& binary,
   for (size_t i = 0; i < binary.objects.size(); ++i) {
     const data_object_t& o = binary.objects[i];
     if (taken[i] || !fits(o)) continue;
-    if (best == nullptr || o.size < best->size) best = &o;
+    if (best == nullptr || o.weak < best->weak || (o.weak == best->weak && o.size < best->size)) {
+      best = &o;
+    }
   }
   return best;
 }

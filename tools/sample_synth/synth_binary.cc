@@ -129,13 +129,15 @@ std::string read_recorded_binary(const std::string& path,
     if (!places.empty()) binary->functions.push_back(places);
   }
   if (binary->functions.empty()) {
-    return canonical + " has no function in its symbol table to take program counters from.";
+    return canonical + " has no function to take program counters from (its symbol table lists "
+                       "none).";
   }
   for (const module_symbol_t& o : objects) {
     if (o.size > 0 && in_segment(loads, o.file_offset, PF_W)) {
       data_object_t object;
       object.address = o.address;
       object.size = o.size;
+      object.weak = o.weak;
       binary->objects.push_back(object);
     }
   }

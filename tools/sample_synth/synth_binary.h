@@ -36,6 +36,7 @@ struct code_place_t {
 struct data_object_t {
   uint64_t address = 0;  // ELF address
   uint64_t size = 0;
+  bool weak = false;     // a weak symbol: a template's static or the compiler's own
 };
 
 struct recorded_binary_t {
@@ -48,9 +49,11 @@ struct recorded_binary_t {
   // The places of each function that has any, largest function first (ties:
   // the lower address), each function's places by address. With line
   // information the places are the rows of the line table inside the
-  // function but its last, each with the next row as its next pc; without
-  // any, each function's start, with its next pc four bytes on (or at the
-  // function's end when that comes first).
+  // function but its last, each with the next row as its next pc (so that
+  // functions of one row and those without rows, such as the start files'
+  // code, have none); without any line information, each function's start,
+  // with its next pc four bytes on (or at the function's end when that
+  // comes first).
   std::vector<std::vector<code_place_t>> functions;
   // By address.
   std::vector<data_object_t> objects;
