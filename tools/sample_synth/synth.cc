@@ -56,6 +56,7 @@ struct mapping_t {
 
 const uint64_t disk_device = 0x801;  // major 8, minor 1
 
+// The last, the output plugin, is unloaded when the program ends.
 const mapping_t mappings[] = {
     {0x400000, 0x2a000, 5, 1835021, 0, "/opt/heat3d/bin/heat3d"},
     {0x62a000, 0x3000, 3, 1835021, 0x2a000, "/opt/heat3d/bin/heat3d"},
@@ -65,7 +66,6 @@ const mapping_t mappings[] = {
     {0x7f3a3e000000, 0x22000, 5, 3932164, 0, "/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2"},
     {0x7f3a3e400000, 0x8000, 5, 1835044, 0, "/opt/heat3d/lib/libh3d_io.so"},
 };
-// The last, the output plugin, is unloaded when the program ends.
 
 // Where the data of an access lies; decides who else touches it.
 enum region_t {
@@ -273,9 +273,9 @@ std::vector<site_t> generated_kinds(uint32_t count, double skew, random_t* layou
   return kinds;
 }
 
-// The generated instructions of the model's executable: slot i of `count`
-// equal slots of its text holds the instruction of rank perm[i], at a
-// random place inside the slot.
+// The generated instructions of the model's executable: each in a slot of
+// its own among `count` equal slots of the text (the slots dealt to the
+// ranks in a random order), at a random place inside it.
 void spread_over_text(std::vector<site_t>* sites, random_t* layout) {
   const uint64_t count = sites->size();
   std::vector<uint32_t> slot_of(count);
