@@ -7,8 +7,10 @@
 #                  FUZZ_SECONDS (default 60) in build-fuzz/
 #   make bench     build with the benchmarks, time sample_stats (inflating
 #                  with ISA-L, and with zlib from build-zlib/) against the
-#                  inflate floors of both libraries on synthesized files
-#                  (BENCH_RUNS runs) and run the micro-benchmarks
+#                  inflate floors of both libraries on synthesized files of
+#                  two shapes (BENCH_RUNS runs), check its targets and its
+#                  reports against a build of the reference revision
+#                  (build-reference/), and run the micro-benchmarks
 #   make test-zlib the library built without ISA-L (inflating with zlib) and
 #                  its stream tests, in build-zlib/
 #   make tsan      the tests of the threaded reading (the read-ahead and the
@@ -91,4 +93,4 @@ fuzz: fuzz-build
 	scripts/run_fuzz.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_FLAGS)
 
 clean:
-	rm -rf build build-sanitize build-tsan build-fuzz build-zlib
+	rm -rf build build-sanitize build-tsan build-fuzz build-zlib build-reference

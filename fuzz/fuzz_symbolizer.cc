@@ -1,9 +1,11 @@
 // Fuzz target: arbitrary bytes as an ELF module of the symbolizer. The bytes
 // become a file that the symbolizer opens as a module (its debug link and
 // build id lead nowhere); code and data queries then go to offsets spread
-// over the file and over each loadable segment that the bytes declare. A
-// warning is the symbolizer's answer to a file it cannot read; a crash, a
-// hang or a sanitizer report is a fault.
+// over the file and over each loadable segment that the bytes declare, and
+// the module's symbols and line-table rows are listed; the headers are also
+// read as sample_synth --binary reads a program (segments, interpreter,
+// needed libraries). A warning or a refusal is the answer to a file that
+// cannot be read; a crash, a hang or a sanitizer report is a fault.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 
 #include <boost/make_shared.hpp>
 
+#include "symbols/elf_file.h"
 #include "symbols/symbolizer.h"
 
 using namespace velkor::library;
@@ -102,5 +105,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     symbolizer.data(module, offset);
   }
+  std::vector<module_symbol_t> functions, objects;
+  if (symbolizer.list_symbols(module, &functions, &objects)) {
+    size_t total = symbolizer.line_offsets(module).size();
+    for (const module_symbol_t& f : functions) total += f.name.size();
+    for (const module_symbol_t& o : objects) total += o.name.size();
+    if (total == SIZE_MAX) abort();
+  }
+
+  std::string why;
+  int fd = open_regular_file(module_path(), &why);
+  if (fd < 0) abort();
+  elf_facts_t facts;
+  elf_dependencies_t dependencies;
+  if (read_elf_facts(fd, true, &facts, &why) && read_elf_dependencies(fd, &dependencies, &why)) {
+    size_t total = dependencies.interpreter.size();
+    for (const std::string& name : dependencies.needed) total += name.size();
+    if (total == SIZE_MAX) abort();
+  }
+  close(fd);
   return 0;
 }

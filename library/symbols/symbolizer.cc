@@ -5,10 +5,8 @@
 #include <elfutils/libdw.h>
 #include <elfutils/libdwelf.h>
 #include <elfutils/libdwfl.h>
-#include <fcntl.h>
 #include <gelf.h>
 #include <libelf.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -21,6 +19,7 @@
 #include "support/printable_text.h"
 #include "support/seeded_hash.h"
 #include "symbols/address_space.h"
+#include "symbols/elf_file.h"
 
 namespace velkor { namespace library {
 
@@ -35,41 +34,8 @@ const size_t max_demangled_length = 4096;
 const size_t max_inline_depth = 64;
 // Overlapping symbols examined below an address.
 const int max_symbol_walk = 64;
-// A compressed section is refused when it claims to inflate to more than
-// this many times its stored size (deflate cannot exceed about 1032), plus
-// a mebibyte, or to more than 4 GiB: libelf allocates what it claims.
-const uint64_t max_inflate_ratio = 1100;
-const uint64_t max_inflated_section = uint64_t(4) << 30;
 
 // ---- Files -----------------------------------------------------------------
-
-std::string errno_text(int error) { return std::strerror(error); }
-
-// Opens a regular file for reading. A path that names anything else (a
-// directory, a FIFO, a device) is refused before it is opened, so that
-// opening has no effect and never blocks.
-int open_regular_file(const std::string& path, std::string* why) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    *why = path + ": " + errno_text(errno);
-    return -1;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *why = path + ": not a regular file";
-    return -1;
-  }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) {
-    *why = path + ": " + errno_text(errno);
-    return -1;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    *why = path + ": not a regular file";
-    return -1;
-  }
-  return fd;
-}
 
 std::string join_root(const std::string& root, const std::string& path) {
   if (root.empty()) return path;
@@ -111,159 +77,6 @@ bool file_crc32(int fd, uint32_t* crc) {
   }
   *crc = static_cast<uint32_t>(value);
   return true;
-}
-
-// ---- ELF checks ------------------------------------------------------------
-
-struct load_segment_t {
-  uint64_t offset;
-  uint64_t file_size;
-  uint64_t memory_size;
-  uint64_t vaddr;
-};
-
-// What the symbolizer needs to know of an ELF file before elfutils reads
-// its symbols and debug data.
-struct elf_facts_t {
-  std::vector<load_segment_t> loads;
-  std::string build_id;  // bytes; empty: none
-  std::string debuglink;
-  uint32_t debuglink_crc = 0;
-};
-
-class elf_handle_t {
- public:
-  explicit elf_handle_t(Elf* elf) : elf_(elf) {}
-  ~elf_handle_t() {
-    if (elf_ != nullptr) elf_end(elf_);
-  }
-  Elf* get() const { return elf_; }
-
- private:
-  elf_handle_t(const elf_handle_t&) = delete;
-  elf_handle_t& operator=(const elf_handle_t&) = delete;
-  Elf* elf_;
-};
-
-std::string elf_error() {
-  const char* text = elf_errmsg(-1);
-  return text != nullptr ? text : "unknown error";
-}
-
-bool check_inflated_size(const char* name, uint64_t stored, uint64_t inflated,
-                         std::string* why) {
-  if (inflated <= max_inflated_section &&
-      inflated <= stored * max_inflate_ratio + (uint64_t(1) << 20)) {
-    return true;
-  }
-  *why = std::string("damaged ELF file: the compressed section ") + (name ? name : "?") +
-         " claims " + std::to_string(inflated) + " bytes from " + std::to_string(stored);
-  return false;
-}
-
-// Reads the facts of the ELF file open as fd, and refuses what elfutils
-// should not be given: no ELF file, damaged headers, a compressed section
-// that claims an absurd size, and (for a module, want_loads) a file that is
-// neither an executable nor a shared library or has nothing to load.
-bool read_elf_facts(int fd, bool want_loads, elf_facts_t* facts, std::string* why) {
-  elf_handle_t elf(elf_begin(fd, ELF_C_READ_MMAP, nullptr));
-  if (elf.get() == nullptr) {
-    *why = "not an ELF file, or a truncated one (" + elf_error() + ")";
-    return false;
-  }
-  if (elf_kind(elf.get()) != ELF_K_ELF) {
-    *why = "not an ELF file";
-    return false;
-  }
-  GElf_Ehdr header;
-  if (gelf_getehdr(elf.get(), &header) == nullptr) {
-    *why = "truncated or damaged ELF header: " + elf_error();
-    return false;
-  }
-  if (want_loads && header.e_type != ET_EXEC && header.e_type != ET_DYN) {
-    *why = "an ELF file of type " + std::to_string(header.e_type) +
-           ", neither an executable nor a shared library";
-    return false;
-  }
-  size_t segments = 0;
-  if (elf_getphdrnum(elf.get(), &segments) != 0) {
-    *why = "truncated or damaged ELF program headers: " + elf_error();
-    return false;
-  }
-  for (size_t i = 0; i < segments; ++i) {
-    GElf_Phdr segment;
-    if (gelf_getphdr(elf.get(), static_cast<int>(i), &segment) == nullptr) {
-      *why = "truncated or damaged ELF program headers: " + elf_error();
-      return false;
-    }
-    if (segment.p_type == PT_LOAD) {
-      facts->loads.push_back(
-          {segment.p_offset, segment.p_filesz, segment.p_memsz, segment.p_vaddr});
-    }
-  }
-  if (want_loads && facts->loads.empty()) {
-    *why = "no loadable segment in the ELF file";
-    return false;
-  }
-  size_t names = 0;
-  bool have_names = elf_getshdrstrndx(elf.get(), &names) == 0;
-  for (Elf_Scn* section = elf_nextscn(elf.get(), nullptr); section != nullptr;
-       section = elf_nextscn(elf.get(), section)) {
-    GElf_Shdr section_header;
-    if (gelf_getshdr(section, &section_header) == nullptr) {
-      *why = "truncated or damaged ELF section headers: " + elf_error();
-      return false;
-    }
-    if (section_header.sh_type == SHT_NOBITS) continue;
-    const char* name =
-        have_names ? elf_strptr(elf.get(), names, section_header.sh_name) : nullptr;
-    if ((section_header.sh_flags & SHF_COMPRESSED) != 0) {
-      GElf_Chdr compression;
-      if (gelf_getchdr(section, &compression) == nullptr) {
-        *why = std::string("damaged ELF file: the compressed section ") + (name ? name : "?") +
-               " cannot be read: " + elf_error();
-        return false;
-      }
-      if (!check_inflated_size(name, section_header.sh_size, compression.ch_size, why)) {
-        return false;
-      }
-    } else if (name != nullptr && std::strncmp(name, ".zdebug", 7) == 0) {
-      ssize_t inflated = dwelf_scn_gnu_compressed_size(section);
-      if (inflated > 0 && !check_inflated_size(name, section_header.sh_size,
-                                               static_cast<uint64_t>(inflated), why)) {
-        return false;
-      }
-    }
-  }
-  const void* build_id = nullptr;
-  ssize_t build_id_length = dwelf_elf_gnu_build_id(elf.get(), &build_id);
-  if (build_id_length > 0) {
-    facts->build_id.assign(static_cast<const char*>(build_id),
-                           static_cast<size_t>(build_id_length));
-  }
-  GElf_Word crc = 0;
-  const char* link = dwelf_elf_gnu_debuglink(elf.get(), &crc);
-  if (link != nullptr) {
-    facts->debuglink = link;
-    facts->debuglink_crc = crc;
-  }
-  return true;
-}
-
-// The module address of a file offset: through the loadable segment that
-// holds it in the file, else one whose memory image (file bytes and zero
-// fill) does.
-bool offset_to_vaddr(const std::vector<load_segment_t>& loads, uint64_t offset, uint64_t* vaddr) {
-  for (int pass = 0; pass < 2; ++pass) {
-    for (const load_segment_t& load : loads) {
-      uint64_t size = pass == 0 ? load.file_size : load.memory_size;
-      if (offset >= load.offset && offset - load.offset < size) {
-        *vaddr = load.vaddr + (offset - load.offset);
-        return true;
-      }
-    }
-  }
-  return false;
 }
 
 // ---- Names -----------------------------------------------------------------
@@ -775,6 +588,71 @@ void symbolizer_t::open(module_state_t* state) {
   state->usable = true;
 }
 
+namespace {
+
+// The entries of a sorted table as a listing: one per start address, the
+// last of each run of equal starts (the one find_symbol takes).
+void list_table(const std::vector<symbol_entry_t>& table, const std::vector<elf_load_segment_t>& loads,
+                uint64_t bias, std::vector<module_symbol_t>* listing) {
+  listing->clear();
+  for (size_t i = 0; i < table.size(); ++i) {
+    const symbol_entry_t& entry = table[i];
+    if (i + 1 < table.size() && table[i + 1].start == entry.start) continue;
+    module_symbol_t symbol;
+    symbol.name = demangle(entry.name);
+    symbol.address = entry.start - bias;
+    symbol.size = entry.size;
+    symbol.weak = entry.rank == 1;
+    if (!elf_vaddr_to_offset(loads, symbol.address, &symbol.file_offset)) continue;
+    listing->push_back(symbol);
+  }
+}
+
+// Rows of line tables read at most from one module.
+const size_t max_line_rows = size_t(1) << 24;
+
+}  // namespace
+
+bool symbolizer_t::list_symbols(module_handle_t module, std::vector<module_symbol_t>* functions,
+                                std::vector<module_symbol_t>* objects) {
+  if (!usable(module)) return false;
+  const module_state_t* state = modules_[module].get();
+  list_table(state->functions, state->facts.loads, state->bias, functions);
+  list_table(state->objects, state->facts.loads, state->bias, objects);
+  return true;
+}
+
+std::vector<uint64_t> symbolizer_t::line_offsets(module_handle_t module) {
+  std::vector<uint64_t> offsets;
+  if (!usable(module)) return offsets;
+  module_state_t* state = modules_[module].get();
+  Dwarf_Addr unit_bias = 0;
+  size_t rows = 0;
+  for (Dwarf_Die* unit = dwfl_module_nextcu(state->module, nullptr, &unit_bias);
+       unit != nullptr && rows < max_line_rows;
+       unit = dwfl_module_nextcu(state->module, unit, &unit_bias)) {
+    Dwarf_Lines* lines = nullptr;
+    size_t count = 0;
+    if (dwarf_getsrclines(unit, &lines, &count) != 0) continue;
+    for (size_t i = 0; i < count && rows < max_line_rows; ++i, ++rows) {
+      Dwarf_Line* line = dwarf_onesrcline(lines, i);
+      Dwarf_Addr address = 0;
+      bool end = false;
+      if (line == nullptr || dwarf_lineaddr(line, &address) != 0 ||
+          dwarf_lineendsequence(line, &end) != 0 || end) {
+        continue;
+      }
+      uint64_t offset = 0;
+      if (elf_vaddr_to_offset(state->facts.loads, address + unit_bias - state->bias, &offset)) {
+        offsets.push_back(offset);
+      }
+    }
+  }
+  std::sort(offsets.begin(), offsets.end());
+  offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+  return offsets;
+}
+
 const symbol_info_t* symbolizer_t::code(module_handle_t module, uint64_t file_offset) {
   return answer(module, file_offset, false);
 }
@@ -795,7 +673,7 @@ const symbol_info_t* symbolizer_t::answer(module_handle_t module, uint64_t file_
 
   answer_t answer;
   uint64_t vaddr = 0;
-  if (offset_to_vaddr(state->facts.loads, file_offset, &vaddr)) {
+  if (elf_offset_to_vaddr(state->facts.loads, file_offset, &vaddr)) {
     Dwarf_Addr address = vaddr + state->bias;
     symbol_info_t& info = answer.info;
     if (data) {

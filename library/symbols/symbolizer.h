@@ -51,6 +51,16 @@ struct symbol_info_t {
   std::vector<inline_frame_t> inlined;
 };
 
+// A function or global object of a module's symbol table.
+struct module_symbol_t {
+  std::string name;          // demangled
+  uint64_t address = 0;      // ELF address of its first byte
+  uint64_t file_offset = 0;  // of its first byte; for zero-filled data, where a
+                             // mapping of its segment shows it
+  uint64_t size = 0;
+  bool weak = false;         // a weak symbol (template statics, compilers' own objects)
+};
+
 // ---- The symbolizer --------------------------------------------------------
 
 struct symbolizer_options_t {
@@ -102,6 +112,21 @@ class symbolizer_t {
   // data().
   const symbol_info_t* code(module_handle_t module, uint64_t file_offset);
   const symbol_info_t* data(module_handle_t module, uint64_t file_offset);
+
+  // The module's functions and global objects as code() and data() find
+  // them, each ordered by address: for code, the symbols of functions with a
+  // size and those without one, which reach up to the next function of their
+  // section; for data, the symbols of objects with a size. Of symbols that
+  // start at the same address only the one that code() or data() names
+  // (the stronger binding) is listed. False when the module cannot be read.
+  bool list_symbols(module_handle_t module, std::vector<module_symbol_t>* functions,
+                    std::vector<module_symbol_t>* objects);
+
+  // The file offsets at which rows of the module's line table start (where
+  // the compiler put the first instruction of a piece of a source line),
+  // ascending and distinct. Empty when the module cannot be read or has no
+  // line information (its separate debug file is looked for as by code()).
+  std::vector<uint64_t> line_offsets(module_handle_t module);
 
   // The file opened for the module once it was opened, and the separate
   // debug file used ("": none) once one was looked for: at the first query

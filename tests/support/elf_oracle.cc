@@ -1,6 +1,9 @@
 #include "support/elf_oracle.h"
 
+#include <elf.h>
+
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -58,7 +61,12 @@ std::vector<elf_segment_t> elf_load_segments(const std::string& file) {
     s.file_size = parse_hex(w[4]);
     s.memory_size = parse_hex(w[5]);
     for (size_t i = 6; i + 1 < w.size(); ++i) {
-      if (w[i].find('E') != std::string::npos) s.executable = true;
+      if (w[i].find('E') != std::string::npos) {
+        s.executable = true;
+        s.flags |= PF_X;
+      }
+      if (w[i].find('W') != std::string::npos) s.flags |= PF_W;
+      if (w[i].find('R') != std::string::npos) s.flags |= PF_R;
     }
     segments.push_back(s);
   }
@@ -105,6 +113,75 @@ std::string elf_build_id(const std::string& file) {
     if (at != std::string::npos) return words(line.substr(at + 10))[0];
   }
   return "";
+}
+
+namespace {
+
+std::vector<std::string> split_colons(const std::string& text) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  std::string part;
+  while (std::getline(in, part, ':')) {
+    if (!part.empty()) parts.push_back(part);
+  }
+  return parts;
+}
+
+// The text between the first '[' after `at` and the next ']'.
+std::string bracketed(const std::string& line, size_t at) {
+  size_t open = line.find('[', at);
+  size_t close = line.find(']', open);
+  return open == std::string::npos || close == std::string::npos
+             ? ""
+             : line.substr(open + 1, close - open - 1);
+}
+
+std::string resolved(const std::string& path) {
+  std::unique_ptr<char, void (*)(void*)> real(realpath(path.c_str(), nullptr), std::free);
+  return real ? std::string(real.get()) : path;
+}
+
+}  // namespace
+
+elf_dynamic_t elf_dynamic(const std::string& file) {
+  elf_dynamic_t dynamic;
+  std::istringstream segments(binutils({"/usr/bin/readelf", "-lW", file}));
+  std::string line;
+  while (std::getline(segments, line)) {
+    size_t at = line.find("[Requesting program interpreter: ");
+    if (at != std::string::npos) dynamic.interpreter = line.substr(at + 33, line.rfind(']') - at - 33);
+  }
+  std::istringstream entries(binutils({"/usr/bin/readelf", "-dW", file}));
+  while (std::getline(entries, line)) {
+    if (line.find("(NEEDED)") != std::string::npos) {
+      dynamic.needed.push_back(bracketed(line, line.find("(NEEDED)")));
+    } else if (line.find("(RPATH)") != std::string::npos) {
+      dynamic.rpath = split_colons(bracketed(line, line.find("(RPATH)")));
+    } else if (line.find("(RUNPATH)") != std::string::npos) {
+      dynamic.runpath = split_colons(bracketed(line, line.find("(RUNPATH)")));
+    }
+  }
+  return dynamic;
+}
+
+std::vector<std::string> ldd_files(const std::string& file) {
+  run_options_t options;
+  options.env["LD_LIBRARY_PATH"] = "\x01unset";
+  run_result_t result = run_program({"/usr/bin/ldd", file}, options);
+  EXPECT_EQ(result.exit_status, 0) << "ldd " << file << ": " << result.err;
+  std::vector<std::string> files;
+  std::istringstream out(result.out);
+  std::string line;
+  while (std::getline(out, line)) {
+    std::vector<std::string> w = words(line);
+    if (w.empty() || w[0].compare(0, 10, "linux-vdso") == 0) continue;
+    if (w.size() >= 3 && w[1] == "=>") {
+      files.push_back(w[2] == "not" ? w[0] + " => not found" : resolved(w[2]));
+    } else if (w[0][0] == '/') {
+      files.push_back(resolved(w[0]));
+    }
+  }
+  return files;
 }
 
 uint64_t elf_file_offset(const std::vector<elf_segment_t>& segments, uint64_t vaddr) {

@@ -25,6 +25,7 @@ struct elf_segment_t {
   uint64_t file_size = 0;
   uint64_t memory_size = 0;
   bool executable = false;
+  uint32_t flags = 0;  // PF_R, PF_W, PF_X
 };
 
 struct elf_symbol_t {
@@ -42,6 +43,20 @@ std::vector<elf_symbol_t> elf_symbols(const std::string& file);
 elf_symbol_t elf_symbol(const std::string& file, const std::string& name);
 // The build id as lower-case hex, by readelf -n; "" when there is none.
 std::string elf_build_id(const std::string& file);
+
+// What a dynamically linked file asks of the loader, by readelf -lW and -dW.
+struct elf_dynamic_t {
+  std::string interpreter;            // "" when there is none
+  std::vector<std::string> needed;
+  std::vector<std::string> rpath;     // split at ':'
+  std::vector<std::string> runpath;
+};
+elf_dynamic_t elf_dynamic(const std::string& file);
+
+// The files the loader maps for a program, by ldd (without the vDSO), with
+// symbolic links resolved; "name => not found" for a library it does not
+// find.
+std::vector<std::string> ldd_files(const std::string& file);
 
 // The file offset of an ELF address, through the loadable segment holding
 // it; fails the test when none does.

@@ -6,6 +6,7 @@
 #define TOOLS_SAMPLE_SYNTH_SYNTH_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "flow/quenth_flow.h"
 
 namespace velkor { namespace synth {
+
+struct recorded_binary_t;  // synth_binary.h
 
 // What to generate. The same settings give the same events.
 struct synth_options_t {
@@ -29,11 +32,51 @@ struct synth_options_t {
   // samples come on top of `samples`, from a generator of their own: the
   // regular samples stay those of the run without them.
   bool false_sharing = false;
+
+  // ---- The shape of the workload; the defaults give the model described
+  // in synth.cc (seventeen instructions, a hot spot, ends soon after their
+  // begins). What these settings add is drawn from generators of their own.
+
+  // Program counters that begin samples. 0: the model's seventeen
+  // instructions with their fixed weights. Otherwise that many instructions,
+  // each accessing memory like one of the seventeen (drawn by their
+  // weights), at addresses spread over the executable's text mapping (with
+  // `binary`, at line-table rows of its functions) and sampled with the
+  // weights of pc_skew. The accesses that end a sample come from the same
+  // instructions.
+  uint32_t pcs = 0;
+  // The k-th busiest of the `pcs` instructions is sampled with weight
+  // 1 / k^pc_skew: 0 is flat, 1 Zipf's law, larger values more skewed.
+  double pc_skew = 1;
+  // 0: each access that ends a sample comes a reuse gap after the access
+  // before it, as the model has it. Otherwise the ends of a sample come at
+  // its begin time plus 1 to end_trail accesses, drawn uniformly, at
+  // distinct times in ascending order (a sample gets at most end_trail
+  // ends), and those of separate end records likewise: the ends of
+  // successive samples interleave, so end times arrive out of order.
+  uint64_t end_trail = 0;
+  // With ends_given, a complete sample record has ends_min to ends_max ends,
+  // drawn uniformly, instead of none one time in eleven and else one for
+  // private data, up to four for shared data.
+  bool ends_given = false;
+  uint32_t ends_min = 0;
+  uint32_t ends_max = 0;
+  // Every sample a complete sample record: no separate begin and end
+  // records, so that none dangles.
+  bool complete_only = false;
+  // The recorded program: null for the model's stencil solver, else an ELF
+  // executable whose segments, libraries, functions and global objects the
+  // recording uses (see synth_binary.h).
+  std::shared_ptr<const recorded_binary_t> binary;
 };
 
 // Limits of the settings; check_options enforces them.
 const uint64_t max_samples = 0xffffffffu;  // sample ids are 32-bit
 const uint32_t max_threads = 1024;
+const uint32_t max_pcs = 16384;          // at least 10 bytes of text each
+const double max_pc_skew = 10;
+const uint64_t max_end_trail = 0xffffffffu;
+const uint32_t max_ends = 255;
 
 // Nominal sample period in accesses, written as the sample period event.
 const uint64_t nominal_sample_period = 50000;

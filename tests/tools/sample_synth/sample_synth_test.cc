@@ -9,6 +9,7 @@
 
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "events/qnt_events.h"
 #include "flow/flow_file_reader.h"
@@ -133,6 +134,40 @@ TEST(SampleSynth, SameSeedGivesSameBytes) {
   EXPECT_EQ(synth(to_stdout).out, first);
 }
 
+// Runs without the options that came later keep the bytes they had: sizes
+// and CRC-32s (zlib's) of raw files written before those options existed.
+TEST(SampleSynth, EarlierRunsKeepTheirBytes) {
+  const struct {
+    std::vector<std::string> args;
+    size_t size;
+    uint32_t crc;
+  } cases[] = {
+      {{}, 1008963, 0xa04d5aa0},
+      {{"--samples", "30000", "--threads", "8", "--line-size", "64", "--line-size", "128",
+        "--seed", "20121"},
+       3016441, 0xd1c509a8},
+      {{"--samples", "20000", "--threads", "3", "--false-sharing", "--line-size", "128",
+        "--line-size", "64", "--seed", "5"},
+       2348560, 0x6b9a61c1},
+      {{"--samples", "5000", "--threads", "1", "--line-size", "4096", "--seed",
+        "18446744073709551615"},
+       506188, 0x7d38b2fc},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    SCOPED_TRACE(args.empty() ? "defaults" : args[1]);
+    temp_dir_t tmp;
+    args.insert(args.end(), {"--compression", "none", "-o", tmp.file("raw.smp")});
+    run_result_t run = synth(args);
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    std::string bytes = read_file(tmp.file("raw.smp"));
+    EXPECT_EQ(bytes.size(), c.size);
+    uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(bytes.data()),
+                      static_cast<uInt>(bytes.size()));
+    EXPECT_EQ(crc, c.crc);
+  }
+}
+
 // ---- Command line --------------------------------------------------------------
 
 TEST(SampleSynth, BadCommandLinesGetOneLineAndStatus1) {
@@ -183,7 +218,8 @@ TEST(SampleSynth, HelpGoesToStandardError) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err.rfind("Usage: sample_synth [OPTION]...\n", 0), 0u) << run.err;
   for (const char* option : {"--samples", "--threads", "--line-size", "--compression", "--seed",
-                             "--output"}) {
+                             "--false-sharing", "--pcs", "--pc-skew", "--end-trail", "--ends",
+                             "--complete-only", "--binary", "--output"}) {
     EXPECT_NE(run.err.find(option), std::string::npos) << option;
   }
 }
