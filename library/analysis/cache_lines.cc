@@ -159,7 +159,7 @@ cache_lines_flow_t::cache_lines_flow_t(qnt_line_size_t default_line_size)
       line_bits_(10),
       key_slots_(size_t(1) << 8, slot_t{0, 0}),
       key_bits_(8),
-      pending_slots_(256) {
+      pending_slots_(256, pending_slot_t{0, 0}) {
   stats_.default_line_size = default_line_size == 0 ? 64 : default_line_size;
   for (unsigned type = 0; type < 256; ++type) {
     classes_[type] = get_access_classes(static_cast<qnt_access_type_t>(type));
@@ -216,11 +216,7 @@ flow_status_t cache_lines_flow_t::sample(const qnt_event_sample_t& event) {
 }
 
 flow_status_t cache_lines_flow_t::sample_begin(const qnt_event_sample_begin_t& event) {
-  current_ = false;
-  pending_t* slot = find_pending(event.sample_id);
   pending_t begin;
-  begin.sample_id = event.sample_id;
-  begin.used = true;
   begin.is_begin = true;
   begin.access_type = event.access_type;
   begin.size = event.access_size;
@@ -228,51 +224,46 @@ flow_status_t cache_lines_flow_t::sample_begin(const qnt_event_sample_begin_t& e
   begin.pc = event.pc;
   begin.addr = event.addr;
   begin.line_size = event.line_size;
-  if (slot != nullptr && !slot->is_begin) {
-    pending_t end = *slot;
-    erase_pending(slot);
-    --pending_ends_;
-    match(begin, end);
-    return flow_status_ok;
-  }
-  if (slot != nullptr) {
-    ++replaced_begins_;
-  } else {
-    slot = insert_pending(event.sample_id);
-    ++pending_begins_;
-  }
-  *slot = begin;
+  meet(event.sample_id, begin);
   return flow_status_ok;
 }
 
 flow_status_t cache_lines_flow_t::sample_end(const qnt_event_sample_end_t& event) {
-  current_ = false;
-  pending_t* slot = find_pending(event.sample_id);
   pending_t end;
-  end.sample_id = event.sample_id;
-  end.used = true;
   end.is_begin = false;
   end.access_type = event.access_type;
   end.size = event.access_size;
   end.thread = event.thread_id;
   end.pc = event.pc;
   end.addr = event.addr;
-  end.line_size = 0;
-  if (slot != nullptr && slot->is_begin) {
-    pending_t begin = *slot;
-    erase_pending(slot);
-    --pending_begins_;
-    match(begin, end);
-    return flow_status_ok;
-  }
-  if (slot != nullptr) {
-    ++replaced_ends_;
-  } else {
-    slot = insert_pending(event.sample_id);
-    ++pending_ends_;
-  }
-  *slot = end;
+  meet(event.sample_id, end);
   return flow_status_ok;
+}
+
+void cache_lines_flow_t::meet(uint32_t sample_id, const pending_t& part) {
+  current_ = false;
+  const size_t slot = find_pending(sample_id);
+  if (slot == no_slot) {
+    insert_pending(sample_id, part);
+    ++(part.is_begin ? pending_begins_ : pending_ends_);
+    return;
+  }
+  pending_t& waiting = pending_[pending_slots_[slot].index_plus_one - 1];
+  if (waiting.is_begin == part.is_begin) {
+    // The later one waits instead.
+    ++(part.is_begin ? replaced_begins_ : replaced_ends_);
+    waiting = part;
+    return;
+  }
+  const pending_t other = waiting;
+  erase_pending(slot);
+  if (other.is_begin) {
+    --pending_begins_;
+    match(other, part);
+  } else {
+    --pending_ends_;
+    match(part, other);
+  }
 }
 
 void cache_lines_flow_t::match(const pending_t& begin, const pending_t& end) {
@@ -746,53 +737,61 @@ void cache_lines_flow_t::grow_keys_table() {
 
 // ---- The table of waiting begins and ends ------------------------------------------------
 
-cache_lines_flow_t::pending_t* cache_lines_flow_t::find_pending(uint32_t sample_id) {
+size_t cache_lines_flow_t::find_pending(uint32_t sample_id) const {
   const size_t mask = pending_slots_.size() - 1;
-  for (size_t i = seeded_hash64(sample_id) & mask;; i = (i + 1) & mask) {
-    pending_t& slot = pending_slots_[i];
-    if (!slot.used) return nullptr;
-    if (slot.sample_id == sample_id) return &slot;
+  for (size_t i = pending_home(sample_id);; i = (i + 1) & mask) {
+    const pending_slot_t& slot = pending_slots_[i];
+    if (slot.index_plus_one == 0) return no_slot;
+    if (slot.sample_id == sample_id) return i;
   }
 }
 
-cache_lines_flow_t::pending_t* cache_lines_flow_t::insert_pending(uint32_t sample_id) {
+void cache_lines_flow_t::insert_pending(uint32_t sample_id, const pending_t& part) {
   if ((pending_count_ + 1) * 2 > pending_slots_.size()) grow_pending_table();
+  uint32_t index;
+  if (!free_pending_.empty()) {
+    index = free_pending_.back();
+    free_pending_.pop_back();
+    pending_[index] = part;
+  } else {
+    // Fewer records than slots, and slots number at most 2^32.
+    index = static_cast<uint32_t>(pending_.size());
+    pending_.push_back(part);
+  }
   const size_t mask = pending_slots_.size() - 1;
-  size_t i = seeded_hash64(sample_id) & mask;
-  while (pending_slots_[i].used) i = (i + 1) & mask;
-  pending_slots_[i].used = true;
-  pending_slots_[i].sample_id = sample_id;
+  size_t i = pending_home(sample_id);
+  while (pending_slots_[i].index_plus_one != 0) i = (i + 1) & mask;
+  pending_slots_[i] = pending_slot_t{sample_id, index + 1};
   ++pending_count_;
-  return &pending_slots_[i];
 }
 
-void cache_lines_flow_t::erase_pending(pending_t* slot) {
+void cache_lines_flow_t::erase_pending(size_t hole) {
+  free_pending_.push_back(pending_slots_[hole].index_plus_one - 1);
   // Backward shift: every later entry of the run that may sit at the hole
   // (its home is not between the hole and itself) moves into it.
   const size_t mask = pending_slots_.size() - 1;
-  size_t hole = static_cast<size_t>(slot - pending_slots_.data());
-  for (size_t j = (hole + 1) & mask; pending_slots_[j].used; j = (j + 1) & mask) {
-    const size_t home = seeded_hash64(pending_slots_[j].sample_id) & mask;
+  for (size_t j = (hole + 1) & mask; pending_slots_[j].index_plus_one != 0; j = (j + 1) & mask) {
+    const size_t home = pending_home(pending_slots_[j].sample_id);
     const bool stays = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
     if (!stays) {
       pending_slots_[hole] = pending_slots_[j];
       hole = j;
     }
   }
-  pending_slots_[hole].used = false;
+  pending_slots_[hole].index_plus_one = 0;
   --pending_count_;
 }
 
 void cache_lines_flow_t::grow_pending_table() {
-  std::vector<pending_t> slots(pending_slots_.size() * 2);
-  const size_t mask = slots.size() - 1;
-  for (const pending_t& entry : pending_slots_) {
-    if (!entry.used) continue;
-    size_t i = seeded_hash64(entry.sample_id) & mask;
-    while (slots[i].used) i = (i + 1) & mask;
-    slots[i] = entry;
+  std::vector<pending_slot_t> old(pending_slots_.size() * 2, pending_slot_t{0, 0});
+  old.swap(pending_slots_);
+  const size_t mask = pending_slots_.size() - 1;
+  for (const pending_slot_t& slot : old) {
+    if (slot.index_plus_one == 0) continue;
+    size_t i = pending_home(slot.sample_id);
+    while (pending_slots_[i].index_plus_one != 0) i = (i + 1) & mask;
+    pending_slots_[i] = slot;
   }
-  pending_slots_.swap(slots);
 }
 
 // ---- The result ------------------------------------------------------------------------

@@ -371,11 +371,9 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
     qnt_address_t pc;
     qnt_address_t addr;
     qnt_line_size_t line_size = 0;  // of a begin
-    uint32_t sample_id = 0;
     qnt_thread_id_t thread;
     uint16_t size = 0;
     qnt_access_type_t access_type = 0;
-    bool used = false;
     bool is_begin = false;
   };
 
@@ -448,12 +446,21 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   line_index_t add_key(const site_key_t& key, uint32_t tag);
   void grow_keys_table();
 
-  // Pending table: open addressing, linear probing, erase by backward shift.
-  pending_t* find_pending(uint32_t sample_id);
-  pending_t* insert_pending(uint32_t sample_id);
-  void erase_pending(pending_t* slot);
-  void grow_pending_table();
+  // A separate begin or end: it meets its partner, which waits, or waits
+  // for it.
+  void meet(uint32_t sample_id, const pending_t& part);
   void match(const pending_t& begin, const pending_t& end);
+  // The table of waiting begins and ends by sample id: open addressing,
+  // linear probing, erase by backward shift. find_pending answers the slot
+  // of the id, or no_slot.
+  static const size_t no_slot = ~size_t(0);
+  size_t pending_home(uint32_t sample_id) const {
+    return static_cast<size_t>(seeded_hash64(sample_id)) & (pending_slots_.size() - 1);
+  }
+  size_t find_pending(uint32_t sample_id) const;
+  void insert_pending(uint32_t sample_id, const pending_t& part);
+  void erase_pending(size_t slot);
+  void grow_pending_table();
 
   // The location of an address in the mappings followed now.
   mapped_location_t locate(uint64_t address) const;
@@ -512,8 +519,18 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   std::vector<line_index_t> free_sites_[4];
   std::vector<line_index_t> free_threads_[9];
 
-  std::vector<pending_t> pending_slots_;
+  // The slots hold the sample id and the index + 1 of the record in
+  // pending_ (0: an empty slot), so that the table is small enough to stay
+  // in the caches while the records of begins that never meet an end lie
+  // untouched; records given up are listed in free_pending_.
+  struct pending_slot_t {
+    uint32_t sample_id;
+    uint32_t index_plus_one;
+  };
+  std::vector<pending_slot_t> pending_slots_;
   size_t pending_count_ = 0;
+  std::vector<pending_t> pending_;
+  std::vector<uint32_t> free_pending_;
   uint64_t pending_begins_ = 0;
   uint64_t pending_ends_ = 0;
   uint64_t replaced_begins_ = 0;
