@@ -19,15 +19,20 @@ const unsigned granules_per_line = 128;
 // The classes that sites keep of an access.
 const uint8_t site_classes = access_class_read | access_class_write;
 
-// Sets the bits first to last (0 to 127) of a two-word mask.
-void set_bits(uint64_t mask[2], unsigned first, unsigned last) {
-  for (unsigned w = 0; w < 2; ++w) {
-    unsigned lo = first > 64 * w ? first - 64 * w : 0;
-    if (last < 64 * w) break;
-    unsigned hi = last - 64 * w > 63 ? 63 : last - 64 * w;
-    if (lo > hi) continue;
-    uint64_t bits = hi - lo == 63 ? ~uint64_t(0) : ((uint64_t(1) << (hi - lo + 1)) - 1);
-    mask[w] |= bits << lo;
+// Bits lo to hi (lo <= hi < 64) of a word.
+inline uint64_t bit_range(unsigned lo, unsigned hi) {
+  return ((uint64_t(2) << (hi - lo)) - 1) << lo;
+}
+
+// Sets the bits first to last (first <= last < 128) of a two-word mask.
+inline void set_bits(uint64_t mask[2], unsigned first, unsigned last) {
+  if (last < 64) {
+    mask[0] |= bit_range(first, last);
+  } else if (first >= 64) {
+    mask[1] |= bit_range(first - 64, last - 64);
+  } else {
+    mask[0] |= bit_range(first, 63);
+    mask[1] |= bit_range(0, last - 64);
   }
 }
 
@@ -126,9 +131,7 @@ cache_line_counts_t line_counts(const cache_line_stats_t& stats, const cache_lin
   return counts;
 }
 
-const cache_lines_flow_t::geometry_t& cache_lines_flow_t::geometry_for(qnt_line_size_t size) {
-  // Line sizes seldom change from one sample to the next.
-  if (!geometries_.empty() && geometries_[geometry_].size == size) return geometries_[geometry_];
+const cache_lines_flow_t::geometry_t& cache_lines_flow_t::add_geometry(qnt_line_size_t size) {
   for (size_t i = 0; i < geometries_.size(); ++i) {
     if (geometries_[i].size == size) {
       geometry_ = i;
@@ -166,7 +169,7 @@ cache_lines_flow_t::cache_lines_flow_t(qnt_line_size_t default_line_size)
   }
   // The geometries stay in place: count_sample holds one while it counts.
   geometries_.reserve(256);
-  geometry_for(stats_.default_line_size);
+  add_geometry(stats_.default_line_size);
 }
 
 void cache_lines_flow_t::follow_mappings(address_space_t* space) {
@@ -268,7 +271,7 @@ void cache_lines_flow_t::meet(uint32_t sample_id, const pending_t& part) {
 
 void cache_lines_flow_t::match(const pending_t& begin, const pending_t& end) {
   ++stats_.summary.matched_pairs;
-  qnt_sample_access_t accesses[2];
+  counted_access_t accesses[2];
   const pending_t* parts[2] = {&begin, &end};
   for (int i = 0; i < 2; ++i) {
     accesses[i].pc = parts[i]->pc;
@@ -277,25 +280,38 @@ void cache_lines_flow_t::match(const pending_t& begin, const pending_t& end) {
     accesses[i].size = parts[i]->size;
     accesses[i].access_type = parts[i]->access_type;
   }
-  enqueue(begin.line_size, accesses[0], &accesses[1], 1);
+  enqueue_pair(begin.line_size, accesses[0], accesses[1]);
 }
 
 // ---- The queue --------------------------------------------------------------------------
 
 void cache_lines_flow_t::enqueue(qnt_line_size_t line_size, const qnt_sample_access_t& first,
                                  const qnt_sample_access_t* rest, size_t rest_count) {
+  queued_t& entry = queue_back(line_size, first.addr);
+  counted_access_t* accesses = entry.make_room(1 + rest_count);
+  accesses[0] = counted(first);
+  for (size_t i = 0; i < rest_count; ++i) accesses[1 + i] = counted(rest[i]);
+}
+
+void cache_lines_flow_t::enqueue_pair(qnt_line_size_t line_size, const counted_access_t& begin,
+                                      const counted_access_t& end) {
+  queued_t& entry = queue_back(line_size, begin.addr);
+  counted_access_t* accesses = entry.make_room(2);
+  accesses[0] = begin;
+  accesses[1] = end;
+}
+
+cache_lines_flow_t::queued_t& cache_lines_flow_t::queue_back(qnt_line_size_t line_size,
+                                                             uint64_t first_address) {
   current_ = false;
   if (queue_count_ == queue_length) count_oldest();
   queued_t& entry = queue_[(queue_first_ + queue_count_) % queue_length];
   ++queue_count_;
   entry.line_size = line_size;
-  entry.accesses.clear();
-  entry.accesses.push_back(first);
-  entry.accesses.insert(entry.accesses.end(), rest, rest + rest_count);
 
   // Where the line of its first access will be looked for.
   const qnt_line_size_t size = line_size == 0 ? stats_.default_line_size : line_size;
-  const uint64_t addr = first.addr;
+  const uint64_t addr = first_address;
   const uint64_t line_address = addr - ((size & (size - 1)) == 0 ? addr & (size - 1) : addr % size);
   entry.tag = line_tag(size, line_address);
   entry.line_hint = no_index;
@@ -341,14 +357,14 @@ void cache_lines_flow_t::enqueue(qnt_line_size_t line_size, const qnt_sample_acc
       if (thread.sites != no_index) __builtin_prefetch(&stats_.sites[thread.sites], 1);
     }
   }
+  return entry;
 }
 
 void cache_lines_flow_t::count_oldest() {
-  const queued_t& entry = queue_[queue_first_];
+  queued_t& entry = queue_[queue_first_];
   // The line found for the hint is the first one to look at.
   if (entry.line_hint != no_index) last_line_ = entry.line_hint;
-  count_sample(entry.line_size, entry.accesses[0], entry.accesses.data() + 1,
-               entry.accesses.size() - 1);
+  count_sample(entry.line_size, entry.accesses(), entry.count);
   queue_first_ = (queue_first_ + 1) % queue_length;
   --queue_count_;
 }
@@ -357,22 +373,22 @@ void cache_lines_flow_t::count_queued() {
   while (queue_count_ != 0) count_oldest();
 }
 
-void cache_lines_flow_t::count_sample(qnt_line_size_t line_size, const qnt_sample_access_t& first,
-                                      const qnt_sample_access_t* rest, size_t rest_count) {
+void cache_lines_flow_t::count_sample(qnt_line_size_t line_size, const counted_access_t* accesses,
+                                      size_t count) {
   if (line_size == 0) {
     line_size = stats_.default_line_size;
     ++stats_.summary.samples_without_line_size;
   }
   const geometry_t& geometry = geometry_for(line_size);
   previous_t previous;
-  count_access(geometry, first, &previous, false);
-  for (size_t i = 0; i < rest_count; ++i) count_access(geometry, rest[i], &previous, true);
+  count_access(geometry, accesses[0], &previous, false);
+  for (size_t i = 1; i < count; ++i) count_access(geometry, accesses[i], &previous, true);
 }
 
 // ---- One access ----------------------------------------------------------------------
 
 void cache_lines_flow_t::count_access(const geometry_t& geometry,
-                                      const qnt_sample_access_t& access, previous_t* previous,
+                                      const counted_access_t& access, previous_t* previous,
                                       bool has_previous) {
   const qnt_line_size_t size = geometry.size;
   const uint64_t addr = access.addr;
@@ -573,15 +589,13 @@ void cache_lines_flow_t::add_more(line_index_t index, cache_line_t& line,
 
 line_thread_t& cache_lines_flow_t::find_or_add_thread(line_more_t& more, qnt_thread_id_t thread) {
   line_thread_t* entries = &stats_.threads[more.thread_block];
-  line_thread_t* other = nullptr;
   for (unsigned i = 0; i < more.thread_count; ++i) {
-    if (entries[i].other_threads) {
-      other = &entries[i];
-    } else if (entries[i].thread == thread) {
-      return entries[i];
-    }
+    if (entries[i].thread == thread && !entries[i].other_threads) return entries[i];
   }
-  if (more.threads >= max_threads_per_line && other != nullptr) return *other;
+  // The entry for the threads past the bound comes last, once they come.
+  if (more.threads >= max_threads_per_line && entries[more.thread_count - 1].other_threads) {
+    return entries[more.thread_count - 1];
+  }
 
   // A new entry, at the end.
   if (more.thread_count == more.thread_capacity) {

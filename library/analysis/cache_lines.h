@@ -387,18 +387,46 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
     uint64_t granule;
     unsigned granule_shift;
   };
-  const geometry_t& geometry_for(qnt_line_size_t size);
+  // Line sizes seldom change from one sample to the next.
+  const geometry_t& geometry_for(qnt_line_size_t size) {
+    if (geometries_[geometry_].size == size) return geometries_[geometry_];
+    return add_geometry(size);
+  }
+  const geometry_t& add_geometry(qnt_line_size_t size);
+
+  // The parts of an access that counting reads.
+  struct counted_access_t {
+    qnt_address_t pc;
+    qnt_address_t addr;
+    qnt_thread_id_t thread;
+    uint16_t size = 0;
+    qnt_access_type_t access_type = 0;
+  };
+  static counted_access_t counted(const qnt_sample_access_t& access) {
+    counted_access_t c;
+    c.pc = access.pc;
+    c.addr = access.addr;
+    c.thread = access.thread;
+    c.size = access.size;
+    c.access_type = access.access_type;
+    return c;
+  }
 
   // Queues a sample (line_size 0 for none), counting the oldest one first
-  // when the queue is full.
+  // when the queue is full: a sample event, or a begin and end that met.
   void enqueue(qnt_line_size_t line_size, const qnt_sample_access_t& first,
                const qnt_sample_access_t* rest, size_t rest_count);
+  void enqueue_pair(qnt_line_size_t line_size, const counted_access_t& begin,
+                    const counted_access_t& end);
+  // The entry after the last one, once the oldest has made room for it, and
+  // the hints that the entries before it are due.
+  struct queued_t;
+  queued_t& queue_back(qnt_line_size_t line_size, uint64_t first_address);
   void count_oldest();
   void count_queued();
   // Counts the accesses of one sample, in order; line_size 0 for none.
-  void count_sample(qnt_line_size_t line_size, const qnt_sample_access_t& first,
-                    const qnt_sample_access_t* rest, size_t rest_count);
-  void count_access(const geometry_t& geometry, const qnt_sample_access_t& access,
+  void count_sample(qnt_line_size_t line_size, const counted_access_t* accesses, size_t count);
+  void count_access(const geometry_t& geometry, const counted_access_t& access,
                     previous_t* previous, bool has_previous);
   // A new line gets `thread` as its first thread.
   line_index_t find_or_add_line(const geometry_t& geometry, uint64_t address,
@@ -482,11 +510,23 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   // shared line with its sites thread_hint_age samples later. These are
   // hints only: the counts are those of counting each sample as it comes.
   // result() and a change of the mappings count what waits.
+  // The accesses of a sample, the begin then the ends: in the entry itself
+  // for up to queued_inline of them, else in `spilled`.
+  static const size_t queued_inline = 4;
   struct queued_t {
     qnt_line_size_t line_size = 0;
-    std::vector<qnt_sample_access_t> accesses;  // the begin, then the ends
     uint32_t tag = 0;
     line_index_t line_hint = no_index;
+    size_t count = 0;
+    counted_access_t inline_accesses[queued_inline];
+    std::vector<counted_access_t> spilled;
+    counted_access_t* accesses() { return count <= queued_inline ? inline_accesses : spilled.data(); }
+    counted_access_t* make_room(size_t n) {
+      count = n;
+      if (n <= queued_inline) return inline_accesses;
+      spilled.resize(n);
+      return spilled.data();
+    }
   };
   static const size_t queue_length = 16;
   static const size_t line_hint_age = 6;
