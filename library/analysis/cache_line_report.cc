@@ -112,6 +112,10 @@ report_thread_t thread_detail(const cache_line_stats_t& stats, const line_thread
     range.writes += site.writes;
     report_pc_t pc;
     pc.pc = key.pc;
+    if (stats.has_locations) {
+      auto found = stats.pc_locations.find(key.pc.value);
+      if (found != stats.pc_locations.end()) pc.location = found->second;
+    }
     pc.accesses = site.accesses;
     pc.reads = site.reads;
     pc.writes = site.writes;
@@ -126,10 +130,12 @@ report_thread_t thread_detail(const cache_line_stats_t& stats, const line_thread
   return thread;
 }
 
-report_line_t line_detail(const cache_line_stats_t& stats, const cache_line_t& line,
+report_line_t line_detail(const cache_line_stats_t& stats, line_index_t index,
                           uint64_t all_write_transfers) {
+  const cache_line_t& line = stats.lines[index];
   report_line_t report;
   report.line = line_counts(stats, line);
+  if (stats.has_locations) report.location = stats.line_locations[index];
   if (all_write_transfers != 0) {
     report.write_transfer_percent =
         100.0 * static_cast<double>(report.line.transfers.with_write()) /
@@ -147,6 +153,18 @@ report_line_t line_detail(const cache_line_stats_t& stats, const cache_line_t& l
 }
 
 }  // namespace
+
+resolution_t report_symbol_t::view() const {
+  resolution_t r;
+  r.role = role;
+  r.mapped = mapped;
+  r.module = module_id;
+  r.module_info = mapped ? &module : nullptr;
+  r.offset = offset;
+  r.symbol = has_symbol ? &symbol : nullptr;
+  r.symbol_offset = symbol_offset;
+  return r;
+}
 
 const char* cache_line_sort_name(cache_line_sort_t sort) {
   return static_cast<unsigned>(sort) < sort_count ? sort_names[sort] : "unknown";
@@ -218,7 +236,8 @@ cache_line_report_t build_cache_line_report(const cache_line_stats_t& stats,
 
   std::sort(best.begin(), best.end(), ranks_before);
   report.lines_beyond_top = kept - best.size();
-  for (const ranked_t& r : best) report.lines.push_back(line_detail(stats, stats.lines[r.index], all));
+  report.has_locations = stats.has_locations;
+  for (const ranked_t& r : best) report.lines.push_back(line_detail(stats, r.index, all));
   return report;
 }
 
