@@ -387,8 +387,8 @@ void cache_lines_flow_t::count_sample(qnt_line_size_t line_size, const counted_a
 
 // ---- One access ----------------------------------------------------------------------
 
-void cache_lines_flow_t::count_access(const geometry_t& geometry,
-                                      const counted_access_t& access, previous_t* previous,
+__attribute__((always_inline)) inline void cache_lines_flow_t::count_access(
+    const geometry_t& geometry, const counted_access_t& access, previous_t* previous,
                                       bool has_previous) {
   const qnt_line_size_t size = geometry.size;
   const uint64_t addr = access.addr;
@@ -682,7 +682,7 @@ line_index_t cache_lines_flow_t::find_or_add_line(const geometry_t& geometry, ui
       if (space_ != nullptr) stats_.line_locations.push_back(locate(address));
       slot.index_plus_one = index + 1;
       slot.tag = tag;
-      if (stats_.lines.size() * 4 > line_slots_.size() * 3 && line_bits_ < 32) grow_lines_table();
+      if (stats_.lines.size() * 2 > line_slots_.size() && line_bits_ < 32) grow_lines_table();
       return index;
     }
     if (slot.tag == tag) {
@@ -710,7 +710,8 @@ void cache_lines_flow_t::grow_lines_table() {
 
 // ---- The table of site keys ----------------------------------------------------------
 
-line_index_t cache_lines_flow_t::find_key(const site_key_t& key, uint32_t tag) const {
+__attribute__((always_inline)) inline line_index_t cache_lines_flow_t::find_key(
+    const site_key_t& key, uint32_t tag) const {
   const size_t mask = key_slots_.size() - 1;
   for (size_t i = home(tag, key_bits_); key_slots_[i].index_plus_one != 0; i = (i + 1) & mask) {
     if (key_slots_[i].tag != tag) continue;

@@ -463,12 +463,15 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   line_site_t* room_for_site(line_index_t* block, unsigned count);
   void grow_lines_table();
 
-  // Site keys: open addressing, linear probing, like the lines.
+  // Site keys: open addressing, linear probing, like the lines. The pc and
+  // the rest of the key, packed into one word where the offset leaves room
+  // (lines up to 2^40 bytes), else mixed into one.
   static uint32_t key_tag(const site_key_t& key) {
-    return static_cast<uint32_t>(
-        seeded_hash64(seeded_hash64(key.pc.value, key.offset),
-                      uint64_t(key.length) | uint64_t(key.classes) << 16) >>
-        32);
+    const uint64_t rest = uint64_t(key.length) | uint64_t(key.classes) << 16;
+    const uint64_t second = key.offset < (uint64_t(1) << 40)
+                                ? key.offset << 24 | rest
+                                : seeded_hash64(key.offset, rest);
+    return static_cast<uint32_t>(seeded_hash64(key.pc.value, second) >> 32);
   }
   line_index_t find_key(const site_key_t& key, uint32_t tag) const;
   line_index_t add_key(const site_key_t& key, uint32_t tag);
