@@ -762,7 +762,7 @@ size_t cache_lines_flow_t::find_pending(uint32_t sample_id) const {
 }
 
 void cache_lines_flow_t::insert_pending(uint32_t sample_id, const pending_t& part) {
-  if ((pending_count_ + 1) * 2 > pending_slots_.size()) grow_pending_table();
+  if ((pending_count_ + 1) * 4 > pending_slots_.size() * 3) grow_pending_table();
   uint32_t index;
   if (!free_pending_.empty()) {
     index = free_pending_.back();
