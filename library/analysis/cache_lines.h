@@ -542,8 +542,9 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   // Lines by (line size, address), and site keys: each slot holds an index
   // + 1 (0: empty) and the upper half of the key's seeded hash, the tag,
   // whose top bits are the slot where the search for the key starts. A table
-  // of 2^bits slots has a third more than lines (twice as many as keys) at
-  // least, up to 2^32 slots.
+  // of 2^bits slots has twice as many as lines or keys at least, up to 2^32
+  // slots: a new line, which most samples of a recording bring, is found
+  // missing after few probes.
   struct slot_t {
     uint32_t index_plus_one;
     uint32_t tag;
@@ -563,9 +564,10 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
   std::vector<line_index_t> free_threads_[9];
 
   // The slots hold the sample id and the index + 1 of the record in
-  // pending_ (0: an empty slot), so that the table is small enough to stay
-  // in the caches while the records of begins that never meet an end lie
-  // untouched; records given up are listed in free_pending_.
+  // pending_ (0: an empty slot), at most three quarters of them used, so
+  // that the table is small enough to stay in the caches while the records
+  // of begins that never meet an end lie untouched; records given up are
+  // listed in free_pending_.
   struct pending_slot_t {
     uint32_t sample_id;
     uint32_t index_plus_one;
