@@ -526,9 +526,13 @@ class cache_lines_flow_t : public quenth_flow_by_type_default_t {
     counted_access_t* accesses() { return count <= queued_inline ? inline_accesses : spilled.data(); }
     counted_access_t* make_room(size_t n) {
       count = n;
-      if (n <= queued_inline) return inline_accesses;
-      spilled.resize(n);
-      return spilled.data();
+      if (n > queued_inline) {
+        spilled.resize(n);
+        return spilled.data();
+      }
+      // What a sample of millions of ends took is not kept for the next.
+      if (spilled.capacity() > 4096) std::vector<counted_access_t>().swap(spilled);
+      return inline_accesses;
     }
   };
   static const size_t queue_length = 16;
