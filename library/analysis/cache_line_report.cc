@@ -22,19 +22,18 @@ struct ranked_t {
 };
 
 ranked_t ranked(const cache_line_stats_t& stats, line_index_t index, cache_line_sort_t sort) {
-  const cache_line_t& line = stats.lines[index];
-  const line_more_t* more = line.more == no_index ? nullptr : &stats.more[line.more];
+  const cache_line_counts_t line = line_counts(stats, stats.lines[index]);
   ranked_t r;
-  r.with_write = more == nullptr ? 0 : more->transfers.with_write();
+  r.with_write = line.transfers.with_write();
   r.accesses = line.accesses;
   r.line_size = line.line_size;
   r.address = line.address;
   r.index = index;
   switch (sort) {
     case sort_accesses: r.value = line.accesses; break;
-    case sort_transfers: r.value = more == nullptr ? 0 : more->transfers.transfers; break;
+    case sort_transfers: r.value = line.transfers.transfers; break;
     case sort_writes: r.value = line.writes; break;
-    case sort_threads: r.value = more == nullptr ? 1 : more->threads; break;
+    case sort_threads: r.value = line.threads; break;
     case sort_write_transfers:
     default: r.value = r.with_write; break;
   }
@@ -51,7 +50,7 @@ bool ranks_before(const ranked_t& a, const ranked_t& b) {
   return a.address < b.address;
 }
 
-report_thread_t thread_detail(const line_thread_view_t& entry) {
+report_thread_t thread_detail(const cache_line_stats_t& stats, const line_thread_view_t& entry) {
   report_thread_t thread;
   thread.thread = entry.thread;
   thread.other_threads = entry.other_threads;
@@ -59,36 +58,71 @@ report_thread_t thread_detail(const line_thread_view_t& entry) {
   thread.reads = entry.reads;
   thread.writes = entry.writes;
 
-  std::vector<const line_site_t*> sites;
-  for (unsigned i = 0; i < entry.site_count; ++i) sites.push_back(&entry.sites[i]);
-  std::sort(sites.begin(), sites.end(), [](const line_site_t* a, const line_site_t* b) {
-    if (a->offset != b->offset) return a->offset < b->offset;
-    if (a->length != b->length) return a->length < b->length;
-    if (a->accesses != b->accesses) return a->accesses > b->accesses;
-    return a->pc < b->pc;
+  // A pc with several kinds of access at one byte range has a site for
+  // each: they show as one pc.
+  struct site_t {
+    const site_key_t* key;
+    uint64_t accesses, reads, writes;
+  };
+  std::vector<site_t> sites;
+  for (unsigned i = 0; i < entry.site_count; ++i) {
+    const site_key_t& key = stats.site_keys[entry.sites[i].key];
+    const uint64_t accesses = entry.sites[i].accesses;
+    sites.push_back({&key, accesses, key.reads() ? accesses : 0, key.writes() ? accesses : 0});
+  }
+  auto same_place = [](const site_key_t* a, const site_key_t* b) {
+    return a->offset == b->offset && a->length == b->length && a->pc == b->pc;
+  };
+  std::sort(sites.begin(), sites.end(), [](const site_t& a, const site_t& b) {
+    if (a.key->offset != b.key->offset) return a.key->offset < b.key->offset;
+    if (a.key->length != b.key->length) return a.key->length < b.key->length;
+    return a.key->pc < b.key->pc;
+  });
+  size_t kept = 0;
+  for (size_t i = 0; i < sites.size(); ++i) {
+    if (kept != 0 && same_place(sites[kept - 1].key, sites[i].key)) {
+      sites[kept - 1].accesses += sites[i].accesses;
+      sites[kept - 1].reads += sites[i].reads;
+      sites[kept - 1].writes += sites[i].writes;
+    } else {
+      sites[kept++] = sites[i];
+    }
+  }
+  sites.resize(kept);
+  // Each range's pcs with the most accesses first, then by pc.
+  std::sort(sites.begin(), sites.end(), [](const site_t& a, const site_t& b) {
+    if (a.key->offset != b.key->offset) return a.key->offset < b.key->offset;
+    if (a.key->length != b.key->length) return a.key->length < b.key->length;
+    if (a.accesses != b.accesses) return a.accesses > b.accesses;
+    return a.key->pc < b.key->pc;
   });
   uint64_t listed_accesses = 0, listed_reads = 0, listed_writes = 0;
-  for (const line_site_t* site : sites) {
-    if (thread.ranges.empty() || thread.ranges.back().offset != site->offset ||
-        thread.ranges.back().length != site->length) {
+  for (const site_t& site : sites) {
+    const site_key_t& key = *site.key;
+    if (thread.ranges.empty() || thread.ranges.back().offset != key.offset ||
+        thread.ranges.back().length != key.length) {
       report_range_t range;
-      range.offset = site->offset;
-      range.length = site->length;
+      range.offset = key.offset;
+      range.length = key.length;
       thread.ranges.push_back(range);
     }
     report_range_t& range = thread.ranges.back();
-    range.accesses += site->accesses;
-    range.reads += site->reads;
-    range.writes += site->writes;
+    range.accesses += site.accesses;
+    range.reads += site.reads;
+    range.writes += site.writes;
     report_pc_t pc;
-    pc.pc = site->pc;
-    pc.accesses = site->accesses;
-    pc.reads = site->reads;
-    pc.writes = site->writes;
+    pc.pc = key.pc;
+    if (stats.has_locations) {
+      auto found = stats.pc_locations.find(key.pc.value);
+      if (found != stats.pc_locations.end()) pc.location = found->second;
+    }
+    pc.accesses = site.accesses;
+    pc.reads = site.reads;
+    pc.writes = site.writes;
     range.pcs.push_back(pc);
-    listed_accesses += site->accesses;
-    listed_reads += site->reads;
-    listed_writes += site->writes;
+    listed_accesses += site.accesses;
+    listed_reads += site.reads;
+    listed_writes += site.writes;
   }
   thread.unlisted_accesses = entry.accesses - listed_accesses;
   thread.unlisted_reads = entry.reads - listed_reads;
@@ -96,17 +130,19 @@ report_thread_t thread_detail(const line_thread_view_t& entry) {
   return thread;
 }
 
-report_line_t line_detail(const cache_line_stats_t& stats, const cache_line_t& line,
+report_line_t line_detail(const cache_line_stats_t& stats, line_index_t index,
                           uint64_t all_write_transfers) {
+  const cache_line_t& line = stats.lines[index];
   report_line_t report;
   report.line = line_counts(stats, line);
+  if (stats.has_locations) report.location = stats.line_locations[index];
   if (all_write_transfers != 0) {
     report.write_transfer_percent =
         100.0 * static_cast<double>(report.line.transfers.with_write()) /
         static_cast<double>(all_write_transfers);
   }
-  for_each_line_thread(stats, line, [&report](const line_thread_view_t& thread) {
-    report.threads.push_back(thread_detail(thread));
+  for_each_line_thread(stats, line, [&](const line_thread_view_t& thread) {
+    report.threads.push_back(thread_detail(stats, thread));
   });
   std::sort(report.threads.begin(), report.threads.end(),
             [](const report_thread_t& a, const report_thread_t& b) {
@@ -117,6 +153,18 @@ report_line_t line_detail(const cache_line_stats_t& stats, const cache_line_t& l
 }
 
 }  // namespace
+
+resolution_t report_symbol_t::view() const {
+  resolution_t r;
+  r.role = role;
+  r.mapped = mapped;
+  r.module = module_id;
+  r.module_info = mapped ? &module : nullptr;
+  r.offset = offset;
+  r.symbol = has_symbol ? &symbol : nullptr;
+  r.symbol_offset = symbol_offset;
+  return r;
+}
 
 const char* cache_line_sort_name(cache_line_sort_t sort) {
   return static_cast<unsigned>(sort) < sort_count ? sort_names[sort] : "unknown";
@@ -188,7 +236,8 @@ cache_line_report_t build_cache_line_report(const cache_line_stats_t& stats,
 
   std::sort(best.begin(), best.end(), ranks_before);
   report.lines_beyond_top = kept - best.size();
-  for (const ranked_t& r : best) report.lines.push_back(line_detail(stats, stats.lines[r.index], all));
+  report.has_locations = stats.has_locations;
+  for (const ranked_t& r : best) report.lines.push_back(line_detail(stats, r.index, all));
   return report;
 }
 

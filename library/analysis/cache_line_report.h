@@ -2,7 +2,8 @@
 // lines ranked by a chosen count, those below a share of all transfers
 // involving a write left out, and for each line kept its bytes by thread
 // with the pcs that touched them. The renderers of sample_lines (text, JSON)
-// print this record as it is; a symbolizer may fill in the locations first.
+// print this record as it is; cache_line_symbols.h may name its lines and
+// pcs first.
 #ifndef LIBRARY_ANALYSIS_CACHE_LINE_REPORT_H_
 #define LIBRARY_ANALYSIS_CACHE_LINE_REPORT_H_
 
@@ -12,6 +13,9 @@
 
 #include "analysis/cache_lines.h"
 #include "events/qnt_types.h"
+#include "symbols/address_space.h"
+#include "symbols/symbol_resolver.h"
+#include "symbols/symbolizer.h"
 
 namespace velkor { namespace library {
 
@@ -44,15 +48,36 @@ struct cache_line_report_options_t {
 
 // ---- The record ------------------------------------------------------------------
 
+// A resolved address, kept with everything that its text and JSON forms
+// show, so that it outlives the resolver that answered it.
+struct report_symbol_t {
+  address_role_t role = role_code;
+  bool mapped = false;
+  module_id_t module_id = 0;
+  module_t module;
+  uint64_t offset = 0;
+  bool has_symbol = false;
+  symbol_info_t symbol;
+  uint64_t symbol_offset = 0;
+
+  // The resolution as symbols/symbol_render.h takes it; valid while this
+  // record lives.
+  resolution_t view() const;
+};
+
+// An index into cache_line_report_t::symbols; no_symbol: not resolved.
+const uint32_t no_symbol = 0xffffffffu;
+
 // One instruction that touched a byte range.
 struct report_pc_t {
   qnt_address_t pc;
   uint64_t accesses = 0;
   uint64_t reads = 0;
   uint64_t writes = 0;
-  // Where the pc lies (function, file and line), for a symbolizer to fill
-  // in; empty otherwise, and then not shown.
-  std::string location;
+  // Where the pc lay when it was first counted, when the analysis followed
+  // the mappings, and its resolution once cache_line_symbols.h gave it.
+  mapped_location_t location;
+  uint32_t symbol = no_symbol;
 };
 
 // One byte range of the line that a thread touched: bytes offset to
@@ -88,9 +113,10 @@ struct report_line_t {
   // percent (0 when there are none).
   double write_transfer_percent = 0;
   std::vector<report_thread_t> threads;  // by thread id, other_threads last
-  // The data object that holds the line, for a symbolizer to fill in; empty
-  // otherwise, and then not shown.
-  std::string data_symbol;
+  // Where the line's address lay when it was first counted, and its
+  // resolution (the data object that holds it), as for a pc.
+  mapped_location_t location;
+  uint32_t symbol = no_symbol;
 };
 
 struct cache_line_report_t {
@@ -103,6 +129,11 @@ struct cache_line_report_t {
   uint64_t write_transfers_below_threshold = 0;
   // Lines that passed min_percent but came after the first options.top.
   uint64_t lines_beyond_top = 0;
+  // True when the locations above were noted (the analysis followed the
+  // mappings).
+  bool has_locations = false;
+  // The resolutions that lines and pcs name, each distinct one once.
+  std::vector<report_symbol_t> symbols;
 };
 
 // ---- Building --------------------------------------------------------------------

@@ -16,6 +16,7 @@
 
 #include "analysis/cache_line_report.h"
 #include "events/qnt_events.h"
+#include "symbols/address_space.h"
 
 namespace {
 
@@ -449,6 +450,96 @@ TEST(CacheLines, BytesPastTheSitesBoundStillDecideTheVerdict) {
   feed(flow, sample({{2, 0xe028, WR, 1, 2}}));
   EXPECT_EQ(rows(flow.result()), (std::vector<line_row_t>{
                                      {0xe000, 64, 18, 17, 1, 0, 0, 0, 0, 0, 0, 2, 1, "true-sharing"}}));
+}
+
+TEST(CacheLines, OwnSitesMoveToTheirThreadWhenASecondThreadComes) {
+  // Thread 1 alone at n single bytes (in the line's record up to four, in a
+  // block of 8 or 16 beyond), then thread 2 writes byte 40 and byte n - 1:
+  // every site of thread 1 is kept, and its last byte is shared.
+  for (unsigned n : {1u, 3u, 4u, 5u, 8u, 9u, 16u}) {
+    SCOPED_TRACE(n);
+    cache_lines_flow_t flow;
+    for (unsigned i = 0; i < n; ++i) feed(flow, sample({{1, 0xf000 + i, RD, 1, 0x100 + i}}));
+    feed(flow, sample({{2, 0xf028, WR, 1, 0x200}, {2, 0xf000 + n - 1, WR, 1, 0x201}}));
+    cache_line_report_options_t options;
+    options.min_percent = 0;
+    cache_line_report_t report = build_cache_line_report(flow.result(), options);
+    ASSERT_EQ(report.lines.size(), 1u);
+    std::vector<std::string> expected;
+    for (unsigned i = 0; i < n; ++i) {
+      expected.push_back("1:" + std::to_string(i) + "-" + std::to_string(i) + ":" +
+                         std::to_string(0x100 + i) + ":1/1/0");
+    }
+    const std::string last = std::to_string(n - 1) + "-" + std::to_string(n - 1);
+    expected.push_back("2:" + last + ":513:1/0/1");
+    expected.push_back("2:40-40:512:1/0/1");
+    EXPECT_EQ(sites(report.lines[0]), expected);
+    EXPECT_EQ(row(report.lines[0].line),
+              (line_row_t{0xf000, 64, n + 2, n, 2, 1, 0, 0, 0, 0, 0, 2, 1, "true-sharing"}));
+  }
+}
+
+TEST(CacheLines, APcThatReadAndWroteTheSameBytesShowsOnce) {
+  // One thread reads, writes and updates bytes 0-7 from one pc: a site for
+  // each kind of access, one pc in the report with all three.
+  cache_lines_flow_t flow;
+  feed(flow, sample({{1, 0x11000, RD, 8, 0x500}, {1, 0x11000, WR, 8, 0x500},
+                     {1, 0x11000, RW, 8, 0x500}, {1, 0x11000, RD, 8, 0x500}}));
+  cache_line_report_options_t options;
+  options.min_percent = 0;
+  cache_line_report_t report = build_cache_line_report(flow.result(), options);
+  ASSERT_EQ(report.lines.size(), 1u);
+  EXPECT_EQ(sites(report.lines[0]), (std::vector<std::string>{"1:0-7:1280:4/3/2"}));
+  ASSERT_EQ(report.lines[0].threads.size(), 1u);
+  EXPECT_EQ(report.lines[0].threads[0].unlisted_accesses, 0u);
+}
+
+TEST(CacheLines, LocationsAreThoseOfTheMappingsAtFirstCount) {
+  // pc 0x401000 and line 0x402000 are first counted in /a, mapped from file
+  // offset 0x1000; /b then replaces /a. They keep /a; pc 0x401010 and line
+  // 0x402040, first counted after, lie in /b; an address outside every
+  // mapping is outside. The samples waiting in the flow's queue are counted
+  // before the mapping changes.
+  address_space_t space;
+  cache_lines_flow_t flow;
+  flow.follow_mappings(&space);
+  qnt_event_mmap_t a;
+  a.address = 0x400000;
+  a.size = 0x10000;
+  a.offset = 0x1000;
+  a.filename = "/a";
+  feed(flow, a);
+  feed(flow, sample({{1, 0x402000, RD, 8, 0x401000}}));
+  qnt_event_mmap_t b = a;
+  b.offset = 0;
+  b.filename = "/b";
+  feed(flow, b);
+  feed(flow, sample({{1, 0x402000, RD, 8, 0x401000}, {1, 0x402008, RD, 8, 0x401010}}));
+  feed(flow, sample({{1, 0x402040, RD, 8, 0x401010}}));
+  feed(flow, sample({{1, 0x900000, RD, 8, 0x900000}}));
+  const cache_line_stats_t& stats = flow.result();
+  ASSERT_TRUE(stats.has_locations);
+  auto text = [&space](const mapped_location_t& l) {
+    return l.mapped ? space.module(l.module).path + "+" + std::to_string(l.offset) : "outside";
+  };
+  ASSERT_EQ(stats.line_locations.size(), 3u);
+  EXPECT_EQ(text(stats.line_locations[0]), "/a+" + std::to_string(0x3000));
+  EXPECT_EQ(text(stats.line_locations[1]), "/b+" + std::to_string(0x2040));
+  EXPECT_EQ(text(stats.line_locations[2]), "outside");
+  EXPECT_EQ(text(stats.pc_locations.at(0x401000)), "/a+" + std::to_string(0x2000));
+  EXPECT_EQ(text(stats.pc_locations.at(0x401010)), "/b+" + std::to_string(0x1010));
+  EXPECT_EQ(text(stats.pc_locations.at(0x900000)), "outside");
+
+  // The report carries them to its lines and pcs.
+  cache_line_report_options_t options;
+  options.min_percent = 0;
+  options.sort = sort_accesses;
+  cache_line_report_t report = build_cache_line_report(stats, options);
+  ASSERT_TRUE(report.has_locations);
+  ASSERT_EQ(report.lines.size(), 3u);
+  EXPECT_EQ(text(report.lines[0].location), "/a+" + std::to_string(0x3000));
+  const report_range_t& range = report.lines[0].threads.at(0).ranges.at(0);
+  EXPECT_EQ(text(range.pcs.at(0).location), "/a+" + std::to_string(0x2000));
 }
 
 TEST(CacheLines, ResultCanBeTakenBetweenEvents) {

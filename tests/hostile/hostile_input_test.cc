@@ -1,6 +1,7 @@
-// The programs against damaged and hostile sample files: whatever the bytes,
-// each run ends by itself within its time limit with status 0 or 1, says why
-// on standard error when it fails, and trips no assertion or sanitizer.
+// The programs against damaged and hostile sample files (sample_stats,
+// sample_dump, sample_lines): whatever the bytes, each run ends by itself
+// within its time limit with status 0 or 1, says why on standard error when
+// it fails, and trips no assertion or sanitizer.
 // Damaged copies of a valid file (every cut, every bit flipped) also go
 // through the programs' own flows in this process, where thousands of them
 // cost less than a few program runs.
@@ -19,10 +20,14 @@
 #include <boost/make_shared.hpp>
 #include <gtest/gtest.h>
 
+#include "analysis/cache_line_report.h"
+#include "analysis/cache_lines.h"
 #include "dump_flow.h"
 #include "event_filter.h"
 #include "flow/flow_file_reader.h"
 #include "flow/flow_file_writer.h"
+#include "lines_json.h"
+#include "lines_text.h"
 #include "sample_file_stats.h"
 #include "stats_report.h"
 #include "support/record_bytes.h"
@@ -201,11 +206,16 @@ std::vector<hostile_case_t> crafted_cases() {
 
 // Each reader: the program and its arguments.
 typedef std::vector<std::vector<std::string>> readers_t;
-const readers_t text_readers = {{"sample_stats"}, {"sample_dump"}};
+const readers_t text_readers = {{"sample_stats"}, {"sample_dump"}, {"sample_lines"}};
 // The JSON form writes texts of any bytes as well; the crafted files hold the
 // texts that matter, and the runs of the other inputs are many already.
-const readers_t all_readers = {
-    {"sample_stats"}, {"sample_dump"}, {"sample_dump", "--format", "json"}};
+const readers_t all_readers = {{"sample_stats"},
+                               {"sample_dump"},
+                               {"sample_dump", "--format", "json"},
+                               {"sample_lines"},
+                               {"sample_lines", "--format", "json", "--top", "0",
+                                "--min-percent", "0"},
+                               {"sample_lines", "--symbols"}};
 
 struct named_input_t {
   std::string name;
@@ -287,11 +297,13 @@ class quiet_stdout_t {
 };
 
 // What the programs do with an input, in this process: sample_stats' flow
-// and report, sample_dump's flow in both forms. Reading may end in a status
-// or in a stream, codec or flow exception; anything else is a fault, and so
-// is any sanitizer report.
+// and report, sample_dump's flow in both forms, sample_lines' flow and its
+// report of every line in both forms. Reading may end in a status or in a
+// stream, codec or flow exception; anything else is a fault, and so is any
+// sanitizer report.
 void read_in_process(const std::string& input) {
-  auto run = [&input](quenth_flow_t* flow, velkor::dump::dump_flow_t* dump) {
+  auto run = [&input](quenth_flow_t* flow, velkor::dump::dump_flow_t* dump,
+                      bool statistics = true) {
     FILE* file = fmemopen(const_cast<char*>(input.data()), input.size(), "rb");
     if (file == NULL) file = fopen("/dev/null", "rb");  // fmemopen refuses nothing
     ASSERT_NE(file, nullptr);
@@ -300,7 +312,7 @@ void read_in_process(const std::string& input) {
       if (dump != nullptr) dump->set_header(&reader.get_header());
       stream_status_t status = reader.dispatch();
       if (dump != nullptr) dump->write_header();
-      if (dump == nullptr && status != stream_status_error) {
+      if (dump == nullptr && statistics && status != stream_status_error) {
         auto* stats = static_cast<velkor::sample_stats::sample_file_stats_t*>(flow);
         std::cout << reader.get_header();
         stats->count_all_danglings();
@@ -320,6 +332,17 @@ void read_in_process(const std::string& input) {
     std::ostringstream out;
     velkor::dump::dump_flow_t dump(out, format, velkor::dump::event_filter_t());
     run(&dump, &dump);
+  }
+  {
+    cache_lines_flow_t lines;
+    run(&lines, nullptr, false);
+    cache_line_report_options_t options;
+    options.top = 0;
+    options.min_percent = 0;
+    const cache_line_report_t report = build_cache_line_report(lines.result(), options);
+    std::ostringstream out;
+    velkor::sample_lines::render_lines_text(report, out);
+    velkor::sample_lines::render_lines_json(report, out);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "lines_json.h"
 
 #include "support/json_writer.h"
+#include "symbols/symbol_render.h"
 
 namespace velkor { namespace sample_lines {
 
@@ -47,13 +48,22 @@ void summary(json_writer_t& json, const cache_line_summary_t& s) {
   json.end_object();
 }
 
-void line(json_writer_t& json, size_t rank, const report_line_t& entry) {
+// "<name>_sym" with the object of a kept resolution, as sample_dump writes.
+void symbol(json_writer_t& json, const char* name, const cache_line_report_t& report,
+            uint32_t index) {
+  if (index == no_symbol) return;
+  json.key(name, "_sym");
+  json_resolution_object(report.symbols[index].view(), &json);
+}
+
+void line(json_writer_t& json, const cache_line_report_t& report, size_t rank,
+          const report_line_t& entry) {
   const cache_line_counts_t& l = entry.line;
   json.begin_object();
   json.member("rank", rank);
   json.address_member("address", l.address);
+  symbol(json, "address", report, entry.symbol);
   json.member("line_size", l.line_size);
-  if (!entry.data_symbol.empty()) json.member("data_symbol", entry.data_symbol);
   counts(json, l.accesses, l.reads, l.writes);
   json.member("threads", l.threads);
   json.member("writer_threads", l.writer_threads);
@@ -103,7 +113,7 @@ void line(json_writer_t& json, size_t rank, const report_line_t& entry) {
       for (const report_pc_t& pc : range.pcs) {
         json.begin_object();
         json.address_member("pc", pc.pc);
-        if (!pc.location.empty()) json.member("location", pc.location);
+        symbol(json, "pc", report, pc.symbol);
         counts(json, pc.accesses, pc.reads, pc.writes);
         json.end_object();
       }
@@ -129,7 +139,7 @@ void render_lines_json(const cache_line_report_t& report, std::ostream& out) {
   summary(json, report.summary);
   json.key("lines");
   json.begin_array();
-  for (size_t i = 0; i < report.lines.size(); ++i) line(json, i + 1, report.lines[i]);
+  for (size_t i = 0; i < report.lines.size(); ++i) line(json, report, i + 1, report.lines[i]);
   json.end_array();
   json.member("lines_below_threshold", report.lines_below_threshold);
   json.member("write_transfers_below_threshold", report.write_transfers_below_threshold);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "symbols/symbol_render.h"
+
 namespace velkor { namespace sample_lines {
 
 using namespace library;
@@ -18,6 +20,11 @@ std::string hex(uint64_t value) {
   char text[24];
   snprintf(text, sizeof(text), "0x%" PRIx64, value);
   return text;
+}
+
+// The text form of a kept resolution.
+std::string symbol_text(const cache_line_report_t& report, uint32_t symbol) {
+  return resolution_text(report.symbols[symbol].view());
 }
 
 std::string percent(double value) {
@@ -151,11 +158,13 @@ void render_ranking(const cache_line_report_t& report, std::ostream& out) {
 // ---- The lines ------------------------------------------------------------------------
 
 // One row per pc of each byte range of each thread; a thread and a range are
-// named on their first row only.
-void render_line(size_t rank, const report_line_t& entry, std::ostream& out) {
+// named on their first row only. With symbols the line's data object follows
+// its address, and each pc its resolution.
+void render_line(const cache_line_report_t& report, size_t rank, const report_line_t& entry,
+                 std::ostream& out) {
   const cache_line_counts_t& line = entry.line;
   out << "\nLine " << rank << ": " << hex(line.address);
-  if (!entry.data_symbol.empty()) out << " (" << entry.data_symbol << ")";
+  if (entry.symbol != no_symbol) out << " (" << symbol_text(report, entry.symbol) << ")";
   out << ", " << line.line_size << " bytes, " << cache_line_verdict_name(line.verdict) << ", "
       << threads_cell(entry) << (line.threads == 1 ? " thread" : " threads") << ", "
       << line.writer_threads << (line.writer_threads == 1 ? " writer" : " writers") << "\n";
@@ -176,7 +185,7 @@ void render_line(size_t rank, const report_line_t& entry, std::ostream& out) {
           number(range.offset) + "-" + number(range.offset + range.length - 1);
       for (const report_pc_t& pc : range.pcs) {
         std::string pc_cell = hex(pc.pc);
-        if (!pc.location.empty()) pc_cell += " " + pc.location;
+        if (pc.symbol != no_symbol) pc_cell += "  " + symbol_text(report, pc.symbol);
         rows.push_back({thread_cell, bytes_cell, number(pc.accesses), number(pc.reads),
                         number(pc.writes), pc_cell});
         thread_cell.clear();
@@ -197,7 +206,7 @@ void render_line(size_t rank, const report_line_t& entry, std::ostream& out) {
 void render_lines_text(const cache_line_report_t& report, std::ostream& out) {
   render_summary(report, out);
   render_ranking(report, out);
-  for (size_t i = 0; i < report.lines.size(); ++i) render_line(i + 1, report.lines[i], out);
+  for (size_t i = 0; i < report.lines.size(); ++i) render_line(report, i + 1, report.lines[i], out);
 }
 
 }}  // namespace velkor::sample_lines

@@ -11,12 +11,15 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include <boost/filesystem.hpp>
 #include <boost/program_options.hpp>
 #include <boost/shared_ptr.hpp>
 
 #include "analysis/cache_line_report.h"
+#include "analysis/cache_line_symbols.h"
 #include "analysis/cache_lines.h"
 #include "codec/codec_utils.h"
 #include "flow/flow_file_reader.h"
@@ -26,6 +29,7 @@
 #include "support/program_main.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
+#include "symbols/symbol_resolver.h"
 
 namespace po = boost::program_options;
 using namespace velkor::library;
@@ -130,6 +134,13 @@ int run(int argc, char** argv) {
        "write (default 0.1; 0 keeps every line).")
       ("line-size", po::value<std::string>(&line_size),
        "Line size in bytes, a power of two, for samples that carry none (default 64).")
+      ("symbols",
+       "Resolve the pcs of the listed lines to modules, functions, source lines and "
+       "inlined calls, and each listed line's address to the global object that holds it, "
+       "against the mappings in force when they were first counted.")
+      ("symfs", po::value<std::string>(),
+       "With --symbols: look up the recorded modules and their debug files under this "
+       "folder (DIR/usr/bin/app for /usr/bin/app).")
       ("format", po::value<std::string>(&format),
        "Output format: text (default) or json, one JSON document.");
 
@@ -155,6 +166,14 @@ int run(int argc, char** argv) {
     if (format != "text" && format != "json") {
       throw usage_error_t{"unknown format '" + format + "'; the formats are text and json."};
     }
+    if (vm.count("symfs")) {
+      if (!vm.count("symbols")) throw usage_error_t{"--symfs needs --symbols."};
+      const std::string& root = vm["symfs"].as<std::string>();
+      boost::system::error_code ignored;
+      if (!root.empty() && !boost::filesystem::is_directory(root, ignored)) {
+        throw usage_error_t{"the --symfs folder '" + root + "' does not exist or is no folder."};
+      }
+    }
   } catch (const usage_error_t& e) {
     std::cerr << "Error: " << e.message << std::endl;
     return 1;
@@ -163,6 +182,16 @@ int run(int argc, char** argv) {
 
   boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
   cache_lines_flow_t flow(default_line_size);
+  // --symbols: the flow follows the mappings in the resolver's address
+  // space; what the symbolizer says about modules comes after the report.
+  boost::shared_ptr<warning_consumer_string_t> symbol_warnings(new warning_consumer_string_t);
+  std::unique_ptr<symbol_resolver_t> resolver;
+  if (vm.count("symbols")) {
+    symbolizer_options_t symbolizer_options;
+    if (vm.count("symfs")) symbolizer_options.root = vm["symfs"].as<std::string>();
+    resolver.reset(new symbol_resolver_t(symbolizer_options, symbol_warnings));
+    flow.follow_mappings(&resolver->space());
+  }
   std::string failure;   // the error line, without "Error: "
   std::string location;  // where a malformed record is, when known
   uint64_t events = 0;
@@ -204,7 +233,8 @@ int run(int argc, char** argv) {
 
   // Nothing decoded (a container that could not be read): no report.
   if (events != 0 || failure.empty()) {
-    const cache_line_report_t report = build_cache_line_report(flow.result(), options);
+    cache_line_report_t report = build_cache_line_report(flow.result(), options);
+    if (resolver != nullptr) resolve_cache_line_symbols(resolver.get(), &report);
     errno = 0;  // from here on only writes to standard output can set it
     if (format == "json") {
       velkor::sample_lines::render_lines_json(report, std::cout);
@@ -223,6 +253,7 @@ int run(int argc, char** argv) {
       return 1;
     }
   }
+  std::cerr << symbol_warnings->get_messages();
   if (!failure.empty()) {
     std::cerr << "Error: " << failure << std::endl;
     if (!location.empty()) std::cerr << "Error: " << location << std::endl;

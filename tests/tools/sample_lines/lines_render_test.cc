@@ -1,6 +1,6 @@
 // The renderers of sample_lines fed a report built here by hand: the whole
-// text and the whole JSON document, including what a symbolizer may add
-// (a pc's location, a line's data symbol), the entry of the threads past the
+// text and the whole JSON document, including what --symbols adds (a pc's
+// resolution, a line's data object), the entry of the threads past the
 // bound and the accesses past a thread's sites.
 #include <sstream>
 #include <string>
@@ -16,14 +16,32 @@ namespace {
 using namespace velkor::library;
 
 report_pc_t pc(uint64_t address, uint64_t accesses, uint64_t reads, uint64_t writes,
-               const std::string& location = "") {
+               uint32_t symbol = no_symbol) {
   report_pc_t p;
   p.pc = address;
   p.accesses = accesses;
   p.reads = reads;
   p.writes = writes;
-  p.location = location;
+  p.symbol = symbol;
   return p;
+}
+
+// A resolution in a module, of a function with its line or of an object.
+report_symbol_t symbol(address_role_t role, const std::string& module, uint64_t offset,
+                       const std::string& name, uint64_t name_offset, const std::string& file = "",
+                       uint32_t line = 0) {
+  report_symbol_t s;
+  s.role = role;
+  s.mapped = true;
+  s.module.path = module;
+  s.module.openable = true;
+  s.offset = offset;
+  s.has_symbol = true;
+  s.symbol.name = name;
+  s.symbol.file = file;
+  s.symbol.line = line;
+  s.symbol_offset = name_offset;
+  return s;
 }
 
 report_range_t range(uint64_t offset, uint32_t length, std::vector<report_pc_t> pcs) {
@@ -95,10 +113,12 @@ cache_line_report_t hand_built_report() {
   a.writer_threads = 2;
   a.verdict = verdict_false_sharing;
   first.write_transfer_percent = 75;
-  first.data_symbol = "counters";
+  report.symbols = {symbol(role_data, "/usr/bin/tally", 0x1040, "counters", 0),
+                    symbol(role_code, "/usr/bin/tally", 0x1136, "tally", 6, "/src/tally.c", 12)};
+  first.symbol = 0;
   first.threads = {
       thread(23817, 3, 1, 3,
-             {range(0, 8, {pc(0x401136, 2, 0, 2, "tally (tally.c:12)"), pc(0x40113a, 1, 1, 1)})}),
+             {range(0, 8, {pc(0x401136, 2, 0, 2, 1), pc(0x40113a, 1, 1, 1)})}),
       thread(23818, 3, 1, 2, {range(8, 8, {pc(0x401136, 2, 0, 2)})}),
   };
 
@@ -154,9 +174,10 @@ TEST(LinesRender, TextShowsSummaryRankingAndLines) {
             "1 line under 0.1% of the transfers involving a write left out (0 such "
             "transfers)\n"
             "\n"
-            "Line 1: 0x601040 (counters), 64 bytes, false-sharing, 2 threads, 2 writers\n"
+            "Line 1: 0x601040 (counters+0x0 [tally]), 64 bytes, false-sharing, 2 threads, 2 "
+            "writers\n"
             "  thread  bytes  accesses  reads  writes  pc\n"
-            "   23817  0-7           2      0       2  0x401136 tally (tally.c:12)\n"
+            "   23817  0-7           2      0       2  0x401136  tally+0x6 (tally.c:12) [tally]\n"
             "                        1      1       1  0x40113a\n"
             "   23818  8-15          2      0       2  0x401136\n"
             "          other         1      1       0  (past 16 ranges and pcs)\n"
@@ -201,8 +222,9 @@ TEST(LinesRender, JsonHoldsEveryCountUnderItsName) {
       "\"unmatched_ends\":0,\"samples_without_line_size\":1,\"straddling_accesses\":1,"
       "\"unknown_type_accesses\":0,\"pairs_across_lines\":0},"
       "\"lines\":["
-      "{\"rank\":1,\"address\":6295616,\"address_hex\":\"0x601040\",\"line_size\":64,"
-      "\"data_symbol\":\"counters\",\"accesses\":6,\"reads\":2,\"writes\":5,\"threads\":2,"
+      "{\"rank\":1,\"address\":6295616,\"address_hex\":\"0x601040\","
+      "\"address_sym\":{\"module\":\"/usr/bin/tally\",\"offset\":4160,\"offset_hex\":\"0x1040\","
+      "\"object\":\"counters\",\"object_offset\":0},\"line_size\":64,\"accesses\":6,\"reads\":2,\"writes\":5,\"threads\":2,"
       "\"writer_threads\":2,\"pairs\":4,\"transfers\":3,\"transfers_with_write\":3,"
       "\"transfers_write_read\":1,\"transfers_write_write\":2,\"transfers_read_write\":0,"
       "\"transfers_read_read\":0,\"write_transfer_percent\":75.0,\"verdict\":\"false-sharing\","
@@ -213,7 +235,9 @@ TEST(LinesRender, JsonHoldsEveryCountUnderItsName) {
       "\"other_threads\":null,"
       "\"offsets\":[{\"thread\":23817,\"offset\":0,\"length\":8,\"accesses\":3,\"reads\":1,"
       "\"writes\":3,\"pcs\":[{\"pc\":4198710,\"pc_hex\":\"0x401136\","
-      "\"location\":\"tally (tally.c:12)\",\"accesses\":2,\"reads\":0,\"writes\":2},"
+      "\"pc_sym\":{\"module\":\"/usr/bin/tally\",\"offset\":4406,\"offset_hex\":\"0x1136\","
+      "\"function\":\"tally\",\"function_offset\":6,\"file\":\"/src/tally.c\",\"line\":12},"
+      "\"accesses\":2,\"reads\":0,\"writes\":2},"
       "{\"pc\":4198714,\"pc_hex\":\"0x40113a\",\"accesses\":1,\"reads\":1,\"writes\":1}]},"
       "{\"thread\":23818,\"offset\":8,\"length\":8,\"accesses\":2,\"reads\":0,\"writes\":2,"
       "\"pcs\":[{\"pc\":4198710,\"pc_hex\":\"0x401136\",\"accesses\":2,\"reads\":0,"
