@@ -20,6 +20,7 @@
 #include <boost/shared_ptr.hpp>
 
 #include "analysis/cache_line_report.h"
+#include "analysis/cache_line_symbols.h"
 #include "analysis/cache_lines.h"
 #include "codec/codec_utils.h"
 #include "flow/flow_tee.h"
@@ -90,14 +91,22 @@ int read_and_report(const settings_t& settings) {
   const bool text = !settings.json && !settings.html;
   stats.set_print_events(text);
   stats.set_reuse(settings.reuse || !text);
-  cache_lines_flow_t lines_flow;
-  quenth_flow_tee_t both(&stats, &lines_flow);
-  quenth_flow_t* flow = settings.html ? static_cast<quenth_flow_t*>(&both) : &stats;
   std::unique_ptr<stats_symbols_t> symbols;
   if (settings.symbols) {
     symbols.reset(new stats_symbols_t(settings.symbolizer, warnings));
     stats.set_symbols(symbols.get());
   }
+  // The cache lines go first: with symbols they keep the mappings that both
+  // analyses locate in, and count what they hold back before a mapping
+  // changes.
+  cache_lines_flow_t lines_flow;
+  symbol_resolver_t* lines_resolver = nullptr;
+  if (settings.html && symbols) {
+    lines_resolver = symbols->share_resolver();
+    lines_flow.follow_mappings(&lines_resolver->space());
+  }
+  quenth_flow_tee_t both(&lines_flow, &stats);
+  quenth_flow_t* flow = settings.html ? static_cast<quenth_flow_t*>(&both) : &stats;
   // An empty path reads standard input. Reading and inflating run on a
   // thread of their own, beside the counting.
   flow_file_reader_t reader(boost::filesystem::path(settings.in_file), flow, warnings,
@@ -160,8 +169,9 @@ int read_and_report(const settings_t& settings) {
   if (settings.json) {
     write_stats_json(std::cout, model, stats.kept_events(), kept->lines(), symbols.get());
   } else if (settings.html) {
-    const cache_line_report_t lines =
+    cache_line_report_t lines =
         build_cache_line_report(lines_flow.result(), cache_line_report_options_t());
+    if (lines_resolver != nullptr) resolve_cache_line_symbols(lines_resolver, &lines);
     write_stats_html(std::cout, model, stats.kept_events(), kept->lines(), symbols.get(), &lines);
   } else {
     print_stats_report(model, symbols.get());

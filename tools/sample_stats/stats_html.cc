@@ -8,6 +8,7 @@
 #include "events/quenth.h"
 #include "stats_report.h"
 #include "support/json_writer.h"
+#include "symbols/symbol_render.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -249,7 +250,9 @@ void cache_lines(json_writer_t* json, const cache_line_report_t& report) {
     json->member("threads", c.threads);
     json->member("transfers_with_write", c.transfers.with_write());
     json->real_member("write_transfer_percent", line.write_transfer_percent);
-    if (!line.data_symbol.empty()) json->member("data_symbol", line.data_symbol);
+    if (line.symbol != no_symbol) {
+      json->member("data_symbol", resolution_text(report.symbols[line.symbol].view()));
+    }
     json->key("by_thread");
     json->begin_array();
     for (const report_thread_t& t : line.threads) {
@@ -269,7 +272,10 @@ void cache_lines(json_writer_t* json, const cache_line_report_t& report) {
         json->begin_array();
         for (const report_pc_t& pc : r.pcs) {
           std::string text = hex_text(pc.pc) + ": " + std::to_string(pc.accesses) + " accesses";
-          if (!pc.location.empty()) text += " (" + pc.location + ")";
+          if (pc.symbol != no_symbol) {
+            text += "  ";
+            append_resolution_text(report.symbols[pc.symbol].view(), &text);
+          }
           json->string(text);
         }
         json->end_array();

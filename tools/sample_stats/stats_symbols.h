@@ -28,7 +28,18 @@ class stats_symbols_t {
                   boost::shared_ptr<library::warning_consumer_base_t> warnings);
 
   // Mappings and unmappings, in stream order.
-  void observe(const library::qnt_event_t& event) { resolver_.observe(event); }
+  void observe(const library::qnt_event_t& event) {
+    if (!mappings_kept_elsewhere_) resolver_.observe(event);
+  }
+
+  // The resolver, for a second analysis of the same pass to name what it
+  // lists (the cache lines of the HTML report). From now on that analysis
+  // keeps the resolver's mappings up to date and must see every mapping and
+  // unmapping before this one does; observe() leaves them alone.
+  library::symbol_resolver_t* share_resolver() {
+    mappings_kept_elsewhere_ = true;
+    return &resolver_;
+  }
 
   // Where pc is under the mappings in force now: an index to ask for names
   // with. Equal places share an index.
@@ -53,6 +64,7 @@ class stats_symbols_t {
   };
 
   library::symbol_resolver_t resolver_;
+  bool mappings_kept_elsewhere_ = false;
   std::vector<place_t> places_;      // index 0: outside every mapping
   std::vector<std::string> texts_;   // empty until asked for
   absl::flat_hash_map<std::pair<uint64_t, uint64_t>, uint32_t, place_hash_t> index_;

@@ -400,8 +400,14 @@ program_t binary_program(const synth_options_t& options, random_t* layout) {
   }
   for (size_t i = 0; i < 3; ++i) program.main_entry.push_back(return_address());
   for (size_t i = 0; i < 3; ++i) program.worker_entry.push_back(return_address());
-  const code_place_t& counter = binary.functions[layout->below(binary.functions.size())][0];
-  const code_place_t& shared = binary.functions[layout->below(binary.functions.size())][0];
+  // The planted counters are updated inside the busiest code, as a loop
+  // that counts its work does: the per-thread counter in the largest
+  // function, the shared one in the next.
+  const std::vector<code_place_t>& counter_function = binary.functions[0];
+  const std::vector<code_place_t>& shared_function =
+      binary.functions[std::min<size_t>(1, binary.functions.size() - 1)];
+  const code_place_t& counter = counter_function[counter_function.size() / 2];
+  const code_place_t& shared = shared_function[shared_function.size() / 2];
   program.planted_counter_pc = base + counter.pc;
   program.planted_counter_length = static_cast<uint32_t>(counter.next_pc - counter.pc);
   program.planted_shared_pc = base + shared.pc;
