@@ -22,6 +22,18 @@ std::string mebibytes(uint64_t bytes) {
 
 }  // namespace
 
+std::unique_ptr<progress_line_t> progress_line_for(const std::string& path, int fd) {
+  uint64_t size = 0;
+  const bool size_known = input_size(path, &size);
+  if (!progress_wanted(fd, size_known, size)) return nullptr;
+  return std::unique_ptr<progress_line_t>(new progress_line_t(fd, size_known ? size : 0));
+}
+
+void warning_consumer_progress_t::warn(const warning_const_ptr_t& w) {
+  if (progress_ != nullptr) progress_->clear();
+  next_->warn(w);
+}
+
 bool input_size(const std::string& path, uint64_t* size) {
   struct stat st;
   int result = path.empty() || path == "-" ? fstat(STDIN_FILENO, &st) : stat(path.c_str(), &st);

@@ -8,7 +8,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
+
+#include <boost/shared_ptr.hpp>
+
+#include "support/warning_consumer.h"
 
 namespace velkor { namespace library {
 
@@ -24,6 +29,12 @@ bool input_size(const std::string& path, uint64_t* size);
 // terminal, and the input is at least progress_least_size or of unknown
 // size.
 bool progress_wanted(int fd, bool size_known, uint64_t size);
+
+class progress_line_t;
+
+// A progress line on fd for reading the input at path ("" or "-": standard
+// input) when progress_wanted() says so; null otherwise.
+std::unique_ptr<progress_line_t> progress_line_for(const std::string& path, int fd);
 
 // Draws on fd ("\r", the text, erase to the end of the line); never writes
 // anything else. Called from one thread.
@@ -56,6 +67,22 @@ class progress_line_t {
   std::chrono::steady_clock::time_point last_draw_;
   bool shown_ = false;
   bool drawn_once_ = false;
+};
+
+// Hands every warning on to another consumer, erasing the progress line
+// first (when one is set) so that the warning starts a line of its own.
+class warning_consumer_progress_t : public warning_consumer_base_t {
+ public:
+  explicit warning_consumer_progress_t(boost::shared_ptr<warning_consumer_base_t> next)
+      : next_(next) {}
+  void warn(const warning_const_ptr_t& w) override;
+  using warning_consumer_base_t::warn;
+  // Not owned; null: none (any more).
+  void set_progress(progress_line_t* progress) { progress_ = progress; }
+
+ private:
+  boost::shared_ptr<warning_consumer_base_t> next_;
+  progress_line_t* progress_ = nullptr;
 };
 
 }}  // namespace velkor::library

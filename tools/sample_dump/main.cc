@@ -240,11 +240,10 @@ int run(int argc, char** argv) {
     // A large input shows how far reading has come when standard error is a
     // terminal and the dump goes elsewhere (on the terminal it scrolls by).
     std::unique_ptr<progress_line_t> progress;
-    uint64_t size = 0;
-    const bool size_known = input_size(in_file, &size);
-    if (!vm.count("no-progress") && isatty(STDOUT_FILENO) != 1 &&
-        progress_wanted(STDERR_FILENO, size_known, size)) {
-      progress.reset(new progress_line_t(STDERR_FILENO, size_known ? size : 0));
+    if (!vm.count("no-progress") && isatty(STDOUT_FILENO) != 1) {
+      progress = progress_line_for(in_file, STDERR_FILENO);
+    }
+    if (progress) {
       progress_line_t* line = progress.get();
       reader.set_progress([line](uint64_t bytes) { line->update(bytes); });
     }

@@ -4,6 +4,8 @@
 // library, ranks the lines and prints the report as text or JSON on standard
 // output. Help, errors and warnings go to standard error.
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include <boost/filesystem.hpp>
+#include <boost/make_shared.hpp>
 #include <boost/program_options.hpp>
 #include <boost/shared_ptr.hpp>
 
@@ -27,8 +29,10 @@
 #include "lines_text.h"
 #include "stream/stream.h"
 #include "support/program_main.h"
+#include "support/progress_line.h"
 #include "support/version_info.h"
 #include "support/warning_consumer.h"
+#include "symbols/symbol_options.h"
 #include "symbols/symbol_resolver.h"
 
 namespace po = boost::program_options;
@@ -142,7 +146,10 @@ int run(int argc, char** argv) {
        "With --symbols: look up the recorded modules and their debug files under this "
        "folder (DIR/usr/bin/app for /usr/bin/app).")
       ("format", po::value<std::string>(&format),
-       "Output format: text (default) or json, one JSON document.");
+       "Output format: text (default) or json, one JSON document.")
+      ("no-progress",
+       "No progress line: without it, reading an input of 64 MiB or more, or of unknown size, "
+       "shows one on standard error when that is a terminal.");
 
   po::variables_map vm;
   if (!velkor::program_main::parse_command_line(argc, argv, desc, &vm)) return 1;
@@ -155,6 +162,7 @@ int run(int argc, char** argv) {
 
   cache_line_report_options_t options;
   qnt_line_size_t default_line_size = 64;
+  symbolizer_options_t symbolizer_options;
   try {
     options.top = parse_number(top, UINT64_MAX, "top");
     if (!cache_line_sort_by_name(sort, &options.sort)) {
@@ -166,13 +174,11 @@ int run(int argc, char** argv) {
     if (format != "text" && format != "json") {
       throw usage_error_t{"unknown format '" + format + "'; the formats are text and json."};
     }
-    if (vm.count("symfs")) {
-      if (!vm.count("symbols")) throw usage_error_t{"--symfs needs --symbols."};
-      const std::string& root = vm["symfs"].as<std::string>();
-      boost::system::error_code ignored;
-      if (!root.empty() && !boost::filesystem::is_directory(root, ignored)) {
-        throw usage_error_t{"the --symfs folder '" + root + "' does not exist or is no folder."};
-      }
+    std::string symbol_error;
+    if (!check_symbol_options(vm.count("symbols") > 0, vm.count("symfs") > 0,
+                              vm.count("symfs") ? vm["symfs"].as<std::string>() : std::string(),
+                              &symbolizer_options, &symbol_error)) {
+      throw usage_error_t{symbol_error};
     }
   } catch (const usage_error_t& e) {
     std::cerr << "Error: " << e.message << std::endl;
@@ -180,15 +186,15 @@ int run(int argc, char** argv) {
   }
   if (in_file == "-") in_file.clear();
 
-  boost::shared_ptr<warning_consumer_base_t> warnings(new warning_consumer_stderr_t);
+  // A progress line, when there is one, makes way for each warning.
+  boost::shared_ptr<warning_consumer_progress_t> warnings(
+      new warning_consumer_progress_t(boost::make_shared<warning_consumer_stderr_t>()));
   cache_lines_flow_t flow(default_line_size);
   // --symbols: the flow follows the mappings in the resolver's address
   // space; what the symbolizer says about modules comes after the report.
   boost::shared_ptr<warning_consumer_string_t> symbol_warnings(new warning_consumer_string_t);
   std::unique_ptr<symbol_resolver_t> resolver;
   if (vm.count("symbols")) {
-    symbolizer_options_t symbolizer_options;
-    if (vm.count("symfs")) symbolizer_options.root = vm["symfs"].as<std::string>();
     resolver.reset(new symbol_resolver_t(symbolizer_options, symbol_warnings));
     flow.follow_mappings(&resolver->space());
   }
@@ -198,8 +204,19 @@ int run(int argc, char** argv) {
   try {
     // Reading and inflating on a thread of their own, beside the counting.
     flow_file_reader_t reader(in_file, &flow, warnings, read_ahead);
+    // On a terminal, a large input shows how far reading has come.
+    std::unique_ptr<progress_line_t> progress;
+    if (!vm.count("no-progress")) progress = progress_line_for(in_file, STDERR_FILENO);
+    if (progress) {
+      progress_line_t* line = progress.get();
+      reader.set_progress([line](uint64_t bytes) { line->update(bytes); });
+      warnings->set_progress(line);
+    }
     try {
-      if (reader.dispatch() == stream_status_error) {
+      const stream_status_t status = reader.dispatch();
+      warnings->set_progress(nullptr);
+      progress.reset();
+      if (status == stream_status_error) {
         failure = "Failed to read input file.";
         const std::string reason = reader.failure_reason();
         if (!reason.empty()) failure += " " + reason;

@@ -59,23 +59,19 @@ struct settings_t {
 };
 
 // Writes every warning to standard error, as the stderr sink does, and keeps
-// its line for the JSON report.
-// A progress line, when there is one, makes way for each warning.
+// its line for the JSON and HTML reports.
 class kept_warnings_t : public warning_consumer_base_t {
  public:
   void warn(const warning_const_ptr_t& w) override {
-    if (progress_ != nullptr) progress_->clear();
     stderr_.warn(w);
     lines_.push_back(warning_severity_prefix(w->severity()) + w->what());
   }
   using warning_consumer_base_t::warn;
   const std::vector<std::string>& lines() const { return lines_; }
-  void set_progress(progress_line_t* progress) { progress_ = progress; }
 
  private:
   warning_consumer_stderr_t stderr_;
   std::vector<std::string> lines_;
-  progress_line_t* progress_ = nullptr;
 };
 
 // Reads the input through the flow and prints the report. Returns the exit
@@ -83,7 +79,10 @@ class kept_warnings_t : public warning_consumer_base_t {
 // caller's.
 int read_and_report(const settings_t& settings) {
   boost::shared_ptr<kept_warnings_t> kept(new kept_warnings_t);
-  boost::shared_ptr<warning_consumer_base_t> warnings = kept;
+  // A progress line, when there is one, makes way for each warning.
+  boost::shared_ptr<warning_consumer_progress_t> around_progress(
+      new warning_consumer_progress_t(kept));
+  boost::shared_ptr<warning_consumer_base_t> warnings = around_progress;
   sample_file_stats_t stats;
   // The JSON and HTML reports hold the lines the text report prints as their
   // events arrive, and reuse times always; the page also the hottest cache
@@ -113,18 +112,16 @@ int read_and_report(const settings_t& settings) {
                             read_ahead);
   // On a terminal, a large input shows how far reading has come.
   std::unique_ptr<progress_line_t> progress;
-  uint64_t size = 0;
-  const bool size_known = input_size(settings.in_file, &size);
-  if (settings.progress && progress_wanted(STDERR_FILENO, size_known, size)) {
-    progress.reset(new progress_line_t(STDERR_FILENO, size_known ? size : 0));
+  if (settings.progress) progress = progress_line_for(settings.in_file, STDERR_FILENO);
+  if (progress) {
     progress_line_t* line = progress.get();
     reader.set_progress([line](uint64_t bytes) { line->update(bytes); });
     stats.set_before_print([line] { line->clear(); });
-    kept->set_progress(line);
+    around_progress->set_progress(line);
   }
 
   const stream_status_t status = reader.dispatch();
-  kept->set_progress(nullptr);
+  around_progress->set_progress(nullptr);
   progress.reset();
   // The reason of a failed write of the lines printed while reading, before
   // anything else can change errno.

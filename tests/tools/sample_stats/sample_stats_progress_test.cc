@@ -1,4 +1,4 @@
-// The progress line of sample_stats and sample_dump, through a
+// The progress line of sample_stats, sample_lines and sample_dump, through a
 // pseudo-terminal: shown for an input of unknown size (a pipe) or of 64 MiB
 // or more, with percent and time left when the size is known, erased when
 // reading is done, out of the way of warnings; not shown with --no-progress,
@@ -72,6 +72,23 @@ TEST(Progress, ShownOnATerminalForLargeOrPipedInputs) {
   run_options_t piped_input = utc;
   piped_input.stdin_data = read_file(tmp.file("small.smp"));
   EXPECT_EQ(run_program({stats}, piped_input).err, "");
+
+  // sample_lines the same way, its warnings too.
+  const std::string lines = bin_path("sample_lines");
+  const std::string lines_report = run_program({lines, "-i", tmp.file("large.smp")}).out;
+  run_result_t lines_large = run_with_terminal_stderr({lines, "-i", tmp.file("large.smp")});
+  EXPECT_EQ(lines_large.exit_status, 0);
+  EXPECT_EQ(lines_large.out, lines_report);
+  EXPECT_NE(lines_large.err.find(" MiB of "), std::string::npos) << lines_large.err;
+  EXPECT_TRUE(ends_with(lines_large.err, erase)) << lines_large.err;
+  run_result_t lines_cut = run_with_terminal_stderr(
+      {"/bin/sh", "-c", "cat \"$1\" | exec \"$0\"", lines, tmp.file("cut.smp")});
+  EXPECT_EQ(lines_cut.exit_status, 0);
+  EXPECT_NE(lines_cut.err.find(std::string(erase) + "Warning: The input ended inside a record"),
+            std::string::npos)
+      << lines_cut.err;
+  EXPECT_EQ(run_with_terminal_stderr({lines, "--no-progress", "-i", tmp.file("large.smp")}).err,
+            "");
 
   // sample_dump shows it when its output goes elsewhere.
   run_result_t dump = run_with_terminal_stderr(
