@@ -2,7 +2,9 @@
 # Debian packages (as root) and is quick when everything is present.
 #   make test      configure, build and run every test (build/)
 #   make sanitize  the same suite under AddressSanitizer + UBSan (build-sanitize/)
-#   make demo      build, synthesize a sample file and run the main job on it
+#   make demo      build the programs (not the tests) in build/, record the
+#                  demo program with false sharing, print its report with
+#                  symbols and its hottest cache lines, write build/demo.html
 #   make fuzz      build the fuzz targets (clang, libFuzzer) and run each for
 #                  FUZZ_SECONDS (default 60) in build-fuzz/
 #   make bench     build with the benchmarks, time sample_stats (inflating
@@ -66,13 +68,9 @@ tsan: setup
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --output-on-failure -j $(JOBS) -R '$(TSAN_TESTS)'
 
-# Four threads, two line sizes, deflated: a plausible recording in small.
-DEMO_FILE := build/demo.smp
-DEMO_SYNTH := --samples 50000 --threads 4 --line-size 64 --line-size 128 --seed 2012
-
-demo: build
-	build/bin/sample_synth $(DEMO_SYNTH) -o $(DEMO_FILE)
-	build/bin/sample_stats -i $(DEMO_FILE)
+# Only the programs, quietly; the build output goes to build/demo.log.
+demo: setup
+	@scripts/demo.sh $(JOBS)
 
 bench:
 	@$(SETUP) --bench
