@@ -222,6 +222,23 @@ TEST(HostileRecordings, LargeRecordsStayWithinTheMemoryBound) {
   }
 }
 
+// The counters of sample_stats grow with the distinct pcs: a million, one a
+// sample, stay within the bound.
+TEST(HostileRecordings, DistinctPcsStayWithinTheMemoryBound) {
+  temp_dir_t tmp;
+  uint64_t stream_bytes;
+  {
+    std::string records;
+    for (uint64_t i = 1; i <= 1000000; ++i) records += sample(i, 0, {}, 0x400000 + 4 * i);
+    stream_bytes = records.size();
+    write_file(tmp.file("f"), v3_deflated_file(records));
+  }
+  run_result_t r = run_on("sample_stats", {}, tmp.file("f"));
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  expect_within_bound(r, stream_bytes);
+}
+
 // sample_lines keeps tables that grow with the distinct lines, and per line
 // a detail bounded by threads and sites: on lines crowded with threads and
 // pcs, and on a fresh line shared by two threads in every sample, it stays
