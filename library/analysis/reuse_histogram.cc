@@ -37,19 +37,28 @@ uint64_t reuse_bucket_high(unsigned bucket) {
 void reuse_histogram_t::add_to_bucket(unsigned bucket, uint64_t n) {
   if (n == 0) return;
   count_ += n;
-  // The newest bucket is often the one of the time before: look there first.
-  auto at = std::lower_bound(
-      buckets_.begin(), buckets_.end(), bucket,
-      [](const std::pair<uint16_t, uint64_t>& b, unsigned key) { return b.first < key; });
-  if (at != buckets_.end() && at->first == bucket) {
-    at->second += n;
+  if (dense()) {
+    counts_[bucket] += n;
+    return;
+  }
+  const auto at = std::lower_bound(buckets_.begin(), buckets_.end(), bucket);
+  const size_t i = static_cast<size_t>(at - buckets_.begin());
+  if (at != buckets_.end() && *at == bucket) {
+    counts_[i] += n;
   } else {
-    buckets_.insert(at, std::make_pair(static_cast<uint16_t>(bucket), n));
+    buckets_.insert(at, static_cast<uint16_t>(bucket));
+    counts_.insert(counts_.begin() + static_cast<std::ptrdiff_t>(i), n);
+  }
+  if (count_ >= dense_from) {
+    std::vector<uint64_t> all(reuse_bucket_count, 0);
+    for (size_t k = 0; k < buckets_.size(); ++k) all[buckets_[k]] = counts_[k];
+    counts_.swap(all);
+    std::vector<uint16_t>().swap(buckets_);
   }
 }
 
 void reuse_histogram_t::merge(const reuse_histogram_t& other) {
-  for (const auto& b : other.buckets_) add_to_bucket(b.first, b.second);
+  other.for_each_bucket([this](unsigned bucket, uint64_t n) { add_to_bucket(bucket, n); });
 }
 
 uint64_t reuse_histogram_t::quantile(double q) const {
@@ -58,25 +67,26 @@ uint64_t reuse_histogram_t::quantile(double q) const {
   uint64_t rank = wanted < 1 ? 1 : static_cast<uint64_t>(wanted);
   if (rank > count_) rank = count_;
   uint64_t seen = 0;
-  for (const auto& b : buckets_) {
-    seen += b.second;
-    if (seen >= rank) return reuse_bucket_low(b.first);
-  }
-  return reuse_bucket_low(buckets_.back().first);
+  unsigned found = reuse_bucket_count;
+  for_each_bucket([&](unsigned bucket, uint64_t n) {
+    seen += n;
+    if (seen >= rank && found == reuse_bucket_count) found = bucket;
+  });
+  return reuse_bucket_low(found);
 }
 
 std::vector<reuse_range_t> reuse_histogram_t::powers_of_two() const {
   std::vector<reuse_range_t> out;
-  for (const auto& b : buckets_) {
-    const uint64_t low = reuse_bucket_low(b.first);
+  for_each_bucket([&out](unsigned bucket, uint64_t n) {
+    const uint64_t low = reuse_bucket_low(bucket);
     const uint64_t from = low == 0 ? 0 : uint64_t(1) << top_bit(low);
     const uint64_t to = from == 0 ? 0 : (from == (uint64_t(1) << 63) ? UINT64_MAX : 2 * from - 1);
     if (!out.empty() && out.back().from == from) {
-      out.back().samples += b.second;
+      out.back().samples += n;
     } else {
-      out.push_back(reuse_range_t{from, to, b.second});
+      out.push_back(reuse_range_t{from, to, n});
     }
-  }
+  });
   return out;
 }
 

@@ -34,9 +34,12 @@ struct reuse_range_t {
 
 // ---- The histogram ----------------------------------------------------------------
 
-// Bucket counts, kept sparse: a recording's reuse times cluster, so a
-// program counter's few buckets take a few dozen bytes, a line size's at
-// most some kilobytes.
+// Bucket counts, kept sparse while few samples came: a recording's reuse
+// times cluster, so a program counter's few buckets take a few dozen bytes.
+// The buckets and their counts lie apart, so that finding a bucket reads only
+// the short array of bucket numbers. From dense_from samples on every bucket
+// has its counter (some 8 KB, under 2 bytes a sample), and adding is one
+// step however many buckets are in use.
 class reuse_histogram_t {
  public:
   void add(uint64_t value) { add_to_bucket(reuse_bucket(value), 1); }
@@ -57,8 +60,25 @@ class reuse_histogram_t {
   std::vector<reuse_range_t> powers_of_two() const;
 
  private:
-  // (bucket, count), ascending by bucket, no zero counts.
-  std::vector<std::pair<uint16_t, uint64_t>> buckets_;
+  static constexpr uint64_t dense_from = 4096;
+
+  // Dense: counts_ holds a count for every bucket, and buckets_ is empty.
+  bool dense() const { return buckets_.empty() && !counts_.empty(); }
+  // Calls f(bucket, count) for each bucket with a count, ascending.
+  template <class F>
+  void for_each_bucket(F f) const {
+    if (dense()) {
+      for (unsigned b = 0; b < reuse_bucket_count; ++b) {
+        if (counts_[b] != 0) f(b, counts_[b]);
+      }
+    } else {
+      for (size_t i = 0; i < buckets_.size(); ++i) f(buckets_[i], counts_[i]);
+    }
+  }
+
+  // Sparse: the buckets with a count, ascending, and their counts.
+  std::vector<uint16_t> buckets_;
+  std::vector<uint64_t> counts_;
   uint64_t count_ = 0;
 };
 

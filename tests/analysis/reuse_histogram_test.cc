@@ -83,4 +83,46 @@ TEST(ReuseHistogram, PowersOfTwoAndMerge) {
   EXPECT_EQ(a.count(), 9u);
 }
 
+// A histogram keeps its buckets in a short list while few samples came and a
+// counter for every bucket later: on either side of the change, and merged
+// either way, it answers as a sort of the values does.
+TEST(ReuseHistogram, SameAnswersAcrossTheDenseForm) {
+  std::mt19937_64 random(3);
+  for (size_t n : {4095, 4096, 4097, 20000}) {
+    SCOPED_TRACE(n);
+    std::vector<uint64_t> values;
+    reuse_histogram_t whole, small, large;
+    for (size_t i = 0; i < n; ++i) {
+      values.push_back(random() >> (random() % 64));
+      whole.add(values.back());
+      (i % 5 == 0 ? small : large).add(values.back());
+    }
+    reuse_histogram_t merged_into_small = small, merged_into_large = large;
+    merged_into_small.merge(large);
+    merged_into_large.merge(small);
+    std::sort(values.begin(), values.end());
+    std::vector<reuse_range_t> expected;
+    for (uint64_t v : values) {
+      const uint64_t from = v == 0 ? 0 : uint64_t(1) << (63 - __builtin_clzll(v));
+      if (expected.empty() || expected.back().from != from) {
+        expected.push_back({from, 0, 0});
+      }
+      ++expected.back().samples;
+    }
+    for (const reuse_histogram_t* h : {&whole, &merged_into_small, &merged_into_large}) {
+      ASSERT_EQ(h->count(), n);
+      const std::vector<reuse_range_t> ranges = h->powers_of_two();
+      ASSERT_EQ(ranges.size(), expected.size());
+      for (size_t i = 0; i < ranges.size(); ++i) {
+        EXPECT_EQ(ranges[i].from, expected[i].from);
+        EXPECT_EQ(ranges[i].samples, expected[i].samples);
+      }
+      for (double q : {0.5, 0.9, 1.0}) {
+        uint64_t exact = values[static_cast<size_t>(std::ceil(q * values.size())) - 1];
+        EXPECT_EQ(h->quantile(q), reuse_bucket_low(reuse_bucket(exact))) << q;
+      }
+    }
+  }
+}
+
 }  // namespace
