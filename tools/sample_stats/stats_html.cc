@@ -6,6 +6,7 @@
 
 #include "events/event_json.h"
 #include "events/quenth.h"
+#include "stats_json.h"
 #include "stats_report.h"
 #include "support/json_writer.h"
 #include "symbols/symbol_render.h"
@@ -96,45 +97,7 @@ void line_sizes(json_writer_t* json, const stats_model_t& model, stats_symbols_t
     json->member("dangling_samples", r.danglings);
     pcs(json, "top_begin_pcs", r.top_begin_pcs, symbols);
     pcs(json, "top_end_pcs", r.top_end_pcs, symbols);
-    if (r.has_bursts) {
-      json->key("bursts");
-      json->begin_object();
-      json->member("begins", r.burst_begins);
-      json->member("ends", r.burst_ends);
-      json->real_member("average_length_seconds", r.average_burst_seconds);
-      json->end_object();
-    }
-    json->key("access_type_counts");
-    json->begin_array();
-    for (const auto& type : r.access_types) {
-      json->begin_object();
-      json->member("access_type_name", get_access_type_str(type.first));
-      json->member("count", type.second);
-      json->end_object();
-    }
-    json->end_array();
-    json->key("reuse_times");
-    json->begin_object();
-    json->member("samples", r.reuse.samples);
-    json->member("median", r.reuse.median);
-    json->member("p90", r.reuse.p90);
-    json->key("histogram");
-    json->begin_array();
-    for (const reuse_range_t& range : r.reuse_ranges) {
-      json->begin_object();
-      json->member("from", range.from);
-      json->member("to", range.to);
-      json->member("samples", range.samples);
-      json->end_object();
-    }
-    json->end_array();
-    json->key("without_end");
-    json->begin_object();
-    json->member("dangling", r.danglings);
-    json->member("killed", r.killed);
-    json->member("without_ends", r.without_ends);
-    json->end_object();
-    json->end_object();
+    write_line_size_counts_json(json, r);
     json->end_object();
   }
   json->end_array();

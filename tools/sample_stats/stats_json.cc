@@ -61,46 +61,7 @@ void line_size(json_writer_t* json, const line_size_report_t& r, stats_symbols_t
   json->member("dangling_samples", r.danglings);
   top_pcs(json, "top_begin_pcs", r.top_begin_pcs, true, symbols);
   top_pcs(json, "top_end_pcs", r.top_end_pcs, false, symbols);
-  if (r.has_bursts) {
-    json->key("bursts");
-    json->begin_object();
-    json->member("begins", r.burst_begins);
-    json->member("ends", r.burst_ends);
-    json->real_member("average_length_seconds", r.average_burst_seconds);
-    json->end_object();
-  }
-  json->key("access_type_counts");
-  json->begin_array();
-  for (const auto& type : r.access_types) {
-    json->begin_object();
-    access_type(json, "access_type", type.first);
-    json->member("count", type.second);
-    json->end_object();
-  }
-  json->end_array();
-  json->key("reuse_times");
-  json->begin_object();
-  json->member("samples", r.reuse.samples);
-  json->member("median", r.reuse.median);
-  json->member("p90", r.reuse.p90);
-  json->key("histogram");
-  json->begin_array();
-  for (const reuse_range_t& range : r.reuse_ranges) {
-    json->begin_object();
-    json->member("from", range.from);
-    json->member("to", range.to);
-    json->member("samples", range.samples);
-    json->end_object();
-  }
-  json->end_array();
-  json->key("without_end");
-  json->begin_object();
-  json->member("dangling", r.danglings);
-  json->member("killed", r.killed);
-  json->member("without_ends", r.without_ends);
-  json->end_object();
-  json->member("ends_before_begins", r.ends_before_begins);
-  json->end_object();
+  write_line_size_counts_json(json, r);
   json->end_object();
 }
 
@@ -174,6 +135,49 @@ void acquisition(json_writer_t* json,
 }
 
 }  // namespace
+
+void write_line_size_counts_json(json_writer_t* json, const line_size_report_t& r) {
+  if (r.has_bursts) {
+    json->key("bursts");
+    json->begin_object();
+    json->member("begins", r.burst_begins);
+    json->member("ends", r.burst_ends);
+    json->real_member("average_length_seconds", r.average_burst_seconds);
+    json->end_object();
+  }
+  json->key("access_type_counts");
+  json->begin_array();
+  for (const auto& type : r.access_types) {
+    json->begin_object();
+    access_type(json, "access_type", type.first);
+    json->member("count", type.second);
+    json->end_object();
+  }
+  json->end_array();
+  json->key("reuse_times");
+  json->begin_object();
+  json->member("samples", r.reuse.samples);
+  json->member("median", r.reuse.median);
+  json->member("p90", r.reuse.p90);
+  json->key("histogram");
+  json->begin_array();
+  for (const reuse_range_t& range : r.reuse_ranges) {
+    json->begin_object();
+    json->member("from", range.from);
+    json->member("to", range.to);
+    json->member("samples", range.samples);
+    json->end_object();
+  }
+  json->end_array();
+  json->key("without_end");
+  json->begin_object();
+  json->member("dangling", r.danglings);
+  json->member("killed", r.killed);
+  json->member("without_ends", r.without_ends);
+  json->end_object();
+  json->member("ends_before_begins", r.ends_before_begins);
+  json->end_object();
+}
 
 void write_stats_json(std::ostream& out, const stats_model_t& model,
                       const std::vector<std::unique_ptr<qnt_event_t>>& kept_events,

@@ -23,6 +23,7 @@
 #include "events/qnt_events.h"
 #include "stats_model.h"
 #include "stats_symbols.h"
+#include "support/json_writer.h"
 
 namespace velkor { namespace sample_stats {
 
@@ -36,6 +37,11 @@ const unsigned stats_json_format_version = 1;
 void write_stats_json(std::ostream& out, const stats_model_t& model,
                       const std::vector<std::unique_ptr<library::qnt_event_t>>& kept_events,
                       const std::vector<std::string>& warnings, stats_symbols_t* symbols);
+
+// The members of a line size's object that the HTML page's data shares with
+// the document: "bursts" (when the file has any), "access_type_counts" and
+// "reuse_times".
+void write_line_size_counts_json(library::json_writer_t* json, const line_size_report_t& r);
 
 }}  // namespace velkor::sample_stats
 #endif
