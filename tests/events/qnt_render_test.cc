@@ -309,6 +309,34 @@ TEST(EventText, AddressesIgnoreLocaleGrouping) {
   EXPECT_EQ(size, "1024 kB");
 }
 
+// The decimal fields follow a locale or a width the stream itself was given,
+// as its own integer output would; the addresses still do not.
+TEST(EventText, DecimalFieldsFollowTheStreamsLocaleAndWidth) {
+  qnt_event_burst_begin_t burst;
+  burst.real_time = 1234567;
+  burst.time = 89;
+  EXPECT_EQ(render(burst, [](std::ostream& os) {
+              os.imbue(std::locale(std::locale::classic(), new grouping_t));
+            }),
+            "[burst-begin]    real_time: 1'234'567, time: 89");
+
+  qnt_event_sample_t sample;
+  sample.begin = access(1000, 2, 0x1000, 3, 0x2000, 4, qnt_access_rd);
+  sample.line_size = 6;
+  EXPECT_EQ(render(sample, [](std::ostream& os) {
+              os.imbue(std::locale(std::locale::classic(), new grouping_t));
+            }),
+            "[sample] line_size: 64\n<F>"
+            "  begin: [time 1'000, thread: 2, pc 0x0000000000001000, stack 3, "
+            "addr 0x0000000000002000, size 4, type RD]\n<F>"
+            "  pc1+: [pc " + zeros16 + ", stack: 0]\n<F>"
+            "  flags: 0\n<F>");
+
+  // A width applies to the first piece written, the label with its blanks.
+  EXPECT_EQ(render(burst, [](std::ostream& os) { os.width(40); }),
+            std::string(12, ' ') + "[burst-begin]    real_time: 1234567, time: 89");
+}
+
 TEST(ScalarText, AddressesThreadsAndContainers) {
   const qnt_address_t max = UINT64_MAX;
   const struct {
