@@ -125,8 +125,8 @@ class text_out_t {
       os_ << value;
     } else {
       if (sizeof(buffer_) - used_ < 24) drain();
-      used_ = static_cast<size_t>(std::to_chars(buffer_ + used_, buffer_ + sizeof(buffer_), value).ptr -
-                                  buffer_);
+      char* end = std::to_chars(buffer_ + used_, buffer_ + sizeof(buffer_), value).ptr;
+      used_ = static_cast<size_t>(end - buffer_);
     }
     return *this;
   }
